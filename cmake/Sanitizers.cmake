@@ -1,0 +1,10 @@
+if(UPDATER_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-sanitize-recover=undefined
+                      -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=address,undefined)
+elseif(UPDATER_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT UPDATER_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "UPDATER_SANITIZE must be empty, 'address' or 'thread'")
+endif()

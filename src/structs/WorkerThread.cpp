@@ -1,0 +1,45 @@
+#include "WorkerThread.h"
+
+namespace updater {
+
+TWorkerThread::~TWorkerThread() {
+  // Only reached after Finish() joined the thread, or for a worker never started.
+  if (thread_.joinable()) {
+    thread_.join();
+  }
+}
+
+void TWorkerThread::Start() {
+  dispatcher_.Register(this);
+  thread_ = std::thread([this] {
+    try {
+      Execute();
+    } catch (...) {
+      // A body reports failures through its own fields; nothing may escape a thread.
+    }
+    dispatcher_.Post([this] { Finish(); });
+  });
+}
+
+void TWorkerThread::Finish() {
+  thread_.join();
+  TDispatcher& dispatcher = dispatcher_;
+  const bool free_self = FreeOnTerminate;
+  // Unregister and free even when the handler throws, or Shutdown() would wait forever.
+  struct Release {
+    TWorkerThread* self;
+    TDispatcher& dispatcher;
+    bool free_self;
+    ~Release() {
+      dispatcher.Unregister(self);
+      if (free_self) {
+        delete self;
+      }
+    }
+  } release{this, dispatcher, free_self};
+  if (OnTerminate) {
+    OnTerminate(this);
+  }
+}
+
+}  // namespace updater
