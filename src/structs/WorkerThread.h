@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "Dispatcher.h"
+#include "LogSink.h"
 
 namespace updater {
 
@@ -39,6 +40,12 @@ class TWorkerThread {
   // Runs step on the main thread while this thread waits. False when the dispatcher refused
   // it (shutdown has begun); the body should then wind down.
   bool Synchronize(std::function<void()> step) { return dispatcher_.RunSync(std::move(step)); }
+
+  // Hands one finished log line to the main thread's sink and waits until it is written, so a
+  // worker's lines appear in the order it wrote them. False after shutdown has begun.
+  bool HandOverLine(const TLogSink& sink, int kind, int32_t serial, std::string text) {
+    return Synchronize([&] { sink(kind, serial, text); });
+  }
 
   TDispatcher& dispatcher_;
 
