@@ -6,6 +6,7 @@
 // A loaded library stays loaded until the process ends; the tables are read-only after load
 // and may be used from any thread.
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,6 +22,9 @@ using ULONG = uint32_t;
 using USHORT = uint16_t;
 using UCHAR = uint8_t;
 
+inline constexpr FT_STATUS FT_OK = 0;
+inline constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
+
 // The vendor's 64-bit device-list node: serial at offset 16, description at 32, 104 bytes.
 struct FT_DEVICE_LIST_INFO_NODE {
   ULONG Flags;
@@ -31,19 +35,88 @@ struct FT_DEVICE_LIST_INFO_NODE {
   char Description[64];
   FT_HANDLE ftHandle;
 };
+static_assert(offsetof(FT_DEVICE_LIST_INFO_NODE, SerialNumber) == 16);
+static_assert(offsetof(FT_DEVICE_LIST_INFO_NODE, Description) == 32);
+static_assert(sizeof(void*) != 8 || sizeof(FT_DEVICE_LIST_INFO_NODE) == 104);
 
 // One record of the maker's device list, as the program reads it: 25 packed bytes.
 inline constexpr size_t kQlListRecordSize = 25;
 inline constexpr size_t kQlListCodeOffset = 2;
 inline constexpr size_t kQlSerialOffset = 4;
 inline constexpr size_t kQlSerialSize = 21;
+inline constexpr uint16_t kQlListAll = 0xFFFF;  // first argument of QL_GetListDevices
 
-struct TFtdiLibrary;  // function table, DriverLibraries.cpp
-struct TQlLibrary;
+inline constexpr const char* kFtdiLibraryFile = "libftd2xx.so";
+inline constexpr const char* kQlLibraryFile = "libZIZUZ.so";
 
-// Load by bare file name ("libftd2xx.so", "libZIZUZ.so"): the executable's folder first, then
-// the system search. Every listed name must resolve, or the library is unloaded and null is
-// returned. app_dir ends with a separator; empty skips the executable's folder.
+// The vendor's functions, in the order they are looked up. Every one is required, except
+// FT_Rescan: the vendor documents it for Windows only, so a Linux build may lack it and its
+// pointer then stays null (its caller checks).
+struct TFtdiLibrary {
+  TFtdiLibrary();
+  ~TFtdiLibrary();
+  TFtdiLibrary(const TFtdiLibrary&) = delete;
+  TFtdiLibrary& operator=(const TFtdiLibrary&) = delete;
+
+  FT_STATUS (*FT_ListDevices)(void* pvArg1, void* pvArg2, DWORD dwFlags) = nullptr;
+  FT_STATUS (*FT_Open)(int deviceNumber, FT_HANDLE* pHandle) = nullptr;
+  FT_STATUS (*FT_Close)(FT_HANDLE h) = nullptr;
+  FT_STATUS (*FT_ResetDevice)(FT_HANDLE h) = nullptr;
+  FT_STATUS (*FT_Purge)(FT_HANDLE h, ULONG ulMask) = nullptr;
+  FT_STATUS (*FT_Read)
+  (FT_HANDLE h, void* lpBuffer, DWORD dwBytesToRead, DWORD* lpdwBytesReturned) = nullptr;
+  FT_STATUS (*FT_Write)
+  (FT_HANDLE h, void* lpBuffer, DWORD dwBytesToWrite, DWORD* lpdwBytesWritten) = nullptr;
+  FT_STATUS (*FT_SetDivisor)(FT_HANDLE h, USHORT usDivisor) = nullptr;
+  FT_STATUS (*FT_SetTimeouts)(FT_HANDLE h, ULONG dwReadTimeout, ULONG dwWriteTimeout) = nullptr;
+  FT_STATUS (*FT_SetBaudRate)(FT_HANDLE h, ULONG dwBaudRate) = nullptr;
+  FT_STATUS (*FT_GetDeviceInfo)
+  (FT_HANDLE h, ULONG* lpftDevice, DWORD* lpdwID, char* pcSerialNumber, char* pcDescription,
+   void* pvDummy) = nullptr;
+  FT_STATUS (*FT_GetStatus)
+  (FT_HANDLE h, DWORD* lpdwAmountInRxQueue, DWORD* lpdwAmountInTxQueue,
+   DWORD* lpdwEventStatus) = nullptr;
+  FT_STATUS (*FT_GetQueueStatus)(FT_HANDLE h, DWORD* lpdwAmountInRxQueue) = nullptr;
+  FT_STATUS (*FT_SetRts)(FT_HANDLE h) = nullptr;
+  FT_STATUS (*FT_SetDataCharacteristics)
+  (FT_HANDLE h, UCHAR uWordLength, UCHAR uStopBits, UCHAR uParity) = nullptr;
+  FT_STATUS (*FT_SetFlowControl)
+  (FT_HANDLE h, USHORT usFlowControl, UCHAR uXonChar, UCHAR uXoffChar) = nullptr;
+  FT_STATUS (*FT_SetLatencyTimer)(FT_HANDLE h, UCHAR ucLatency) = nullptr;
+  FT_STATUS (*FT_CreateDeviceInfoList)(DWORD* lpdwNumDevs) = nullptr;
+  FT_STATUS (*FT_GetDeviceInfoList)(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) = nullptr;
+  FT_STATUS (*FT_OpenEx)(void* pvArg1, DWORD dwFlags, FT_HANDLE* pHandle) = nullptr;
+  FT_STATUS (*FT_Rescan)() = nullptr;  // may stay null on Linux
+
+  // The loaded module; null for a table filled by hand (tests).
+  std::unique_ptr<QLibrary> Module;
+};
+
+// The maker's functions, in the order they are looked up; all required. Handles are 32-bit,
+// 0 standing for no device; every status is 0 on success.
+struct TQlLibrary {
+  TQlLibrary();
+  ~TQlLibrary();
+  TQlLibrary(const TQlLibrary&) = delete;
+  TQlLibrary& operator=(const TQlLibrary&) = delete;
+
+  uint32_t (*QL_GetListDevices)(uint32_t filter, void* buffer, uint32_t* count) = nullptr;
+  uint32_t (*QL_OpenDevice)(uint16_t list_code, const char* serial, uint32_t* handle) = nullptr;
+  uint32_t (*QL_CloseDevice)(uint32_t* handle) = nullptr;
+  uint32_t (*QL_ReadNotTimeOut)(uint32_t handle, void* buffer, uint32_t capacity,
+                                uint32_t* count) = nullptr;
+  uint32_t (*QL_Write)(uint32_t handle, const void* data, uint32_t length,
+                       uint32_t* written) = nullptr;
+  uint32_t (*QL_Purge)(uint32_t handle) = nullptr;
+  uint32_t (*QL_SetTimeouts)(uint32_t handle, uint32_t read_ms, uint32_t write_ms) = nullptr;
+
+  std::unique_ptr<QLibrary> Module;  // null for a table filled by hand (tests)
+};
+
+// Load by file name ("libftd2xx.so", "libZIZUZ.so"): the executable's folder first, then the
+// system search (LD_LIBRARY_PATH, the linker cache). Every listed name must resolve, or the
+// library is unloaded and null is returned. app_dir ends with a separator; empty skips the
+// executable's folder.
 std::unique_ptr<TFtdiLibrary> LoadFtdiLibrary(const std::string& app_dir);
 std::unique_ptr<TQlLibrary> LoadQLLibrary(const std::string& app_dir);
 

@@ -1,0 +1,188 @@
+#include "DeviceChannel.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <thread>
+
+namespace updater {
+
+namespace {
+
+// Both libraries open a device by its serial number as plain decimal text, "-1" included.
+std::string SerialText(const TDevEntry& dev) {
+  return std::to_string(dev.Serial);
+}
+
+// A library's count is outside input: never more than was asked for, and it must fit the
+// signed result.
+int32_t BoundedCount(uint32_t reported, uint32_t asked) {
+  const uint32_t count = std::min(reported, asked);
+  return static_cast<int32_t>(
+      std::min<uint32_t>(count, static_cast<uint32_t>(std::numeric_limits<int32_t>::max())));
+}
+
+}  // namespace
+
+void TChannelClock::SleepMs(uint32_t ms) {
+  std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+TDeviceChannel::TDeviceChannel(const TFtdiLibrary* ftdi, const TQlLibrary* ql, TChannelClock clock)
+    : ftdi_(ftdi), ql_(ql), clock_(clock) {}
+
+bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
+  const std::string serial = SerialText(dev);
+  if (dev.Driver == 0) {
+    if (ftdi_ == nullptr) {
+      return false;
+    }
+    FT_HANDLE handle = nullptr;
+    const FT_STATUS status =
+        ftdi_->FT_OpenEx(const_cast<char*>(serial.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
+    if (status != FT_OK || handle == nullptr) {
+      dev.FtHandle = nullptr;
+      return false;
+    }
+    dev.FtHandle = handle;
+    ftdi_->FT_SetTimeouts(handle, kFtdiReadTimeoutMs, kFtdiWriteTimeoutMs);
+    return true;
+  }
+  if (ql_ == nullptr) {
+    return false;
+  }
+  uint32_t handle = 0;
+  const uint32_t status = ql_->QL_OpenDevice(dev.ListCode, serial.c_str(), &handle);
+  if (status != 0 || handle == 0) {
+    dev.QlHandle = 0;
+    return false;
+  }
+  dev.QlHandle = handle;
+  ql_->QL_SetTimeouts(handle, kQlReadTimeoutMs, kQlWriteTimeoutMs);
+  return true;
+}
+
+void TDeviceChannel::DevClose(TDevEntry& dev) const {
+  if (dev.Driver == 0) {
+    if (ftdi_ == nullptr || dev.FtHandle == nullptr) {
+      return;
+    }
+    ftdi_->FT_ResetDevice(dev.FtHandle);
+    ftdi_->FT_Close(dev.FtHandle);
+    dev.FtHandle = nullptr;
+    return;
+  }
+  if (ql_ == nullptr || dev.QlHandle == 0) {
+    return;
+  }
+  ql_->QL_CloseDevice(&dev.QlHandle);
+  dev.QlHandle = 0;
+}
+
+bool TDeviceChannel::DevWritePart(TDevEntry& dev, const uint8_t* data, uint32_t length,
+                                  uint32_t& written) const {
+  written = 0;
+  if (data == nullptr && length != 0) {
+    return false;
+  }
+  if (dev.Driver == 0) {
+    if (ftdi_ == nullptr || dev.FtHandle == nullptr) {
+      return false;
+    }
+    DWORD count = 0;
+    // The vendor's prototype takes a non-const buffer; it does not write to it.
+    const FT_STATUS status =
+        ftdi_->FT_Write(dev.FtHandle, const_cast<uint8_t*>(data), length, &count);
+    written = count;
+    return status == FT_OK;
+  }
+  if (ql_ == nullptr || dev.QlHandle == 0) {
+    return false;
+  }
+  uint32_t count = 0;
+  const uint32_t status = ql_->QL_Write(dev.QlHandle, data, length, &count);
+  written = count;
+  return status == 0;
+}
+
+bool TDeviceChannel::DevWrite(TDevEntry& dev, const uint8_t* data, uint32_t length) const {
+  uint32_t offset = 0;
+  while (offset < length) {
+    if (offset != 0) {
+      clock_.Sleep(1);  // the devices take a message in paced parts
+    }
+    const uint32_t part = std::min(kDevWritePartSize, length - offset);
+    uint32_t written = 0;
+    if (!DevWritePart(dev, data + offset, part, written) || written != part) {
+      return false;
+    }
+    offset += part;
+  }
+  return true;
+}
+
+int32_t TDeviceChannel::DevRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeout_ms,
+                                uint32_t capacity) const {
+  if (buffer == nullptr) {
+    return 0;
+  }
+  // Zeroed whatever happens below, so a caller never sees an earlier reply's bytes.
+  std::memset(buffer, 0, capacity);
+  return dev.Driver == 0 ? FtdiRead(dev, buffer, timeout_ms, capacity)
+                         : QlRead(dev, buffer, capacity);
+}
+
+// Polls the receive queue every millisecond so that this time-out, not the library's, governs
+// the wait; a reply is whatever has arrived 1 ms after its first byte.
+int32_t TDeviceChannel::FtdiRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeout_ms,
+                                 uint32_t capacity) const {
+  const uint32_t start = clock_.Tick();
+  if (ftdi_ == nullptr || dev.FtHandle == nullptr) {
+    return 0;
+  }
+  DWORD queued = 0;
+  DWORD tx_queued = 0;
+  DWORD events = 0;
+  for (;;) {
+    if (static_cast<uint32_t>(clock_.Tick() - start) > timeout_ms) {
+      return 0;
+    }
+    queued = 0;
+    // A failed status query means the device is gone; waiting longer brings nothing.
+    if (ftdi_->FT_GetStatus(dev.FtHandle, &queued, &tx_queued, &events) != FT_OK) {
+      return 0;
+    }
+    if (queued != 0) {
+      break;
+    }
+    clock_.Sleep(1);
+  }
+  clock_.Sleep(1);
+  queued = 0;
+  if (ftdi_->FT_GetStatus(dev.FtHandle, &queued, &tx_queued, &events) != FT_OK) {
+    return 0;
+  }
+  const DWORD wanted = std::min<DWORD>(queued, capacity);
+  if (wanted == 0) {
+    return 0;
+  }
+  DWORD got = 0;
+  if (ftdi_->FT_Read(dev.FtHandle, buffer, wanted, &got) != FT_OK) {
+    return 0;
+  }
+  return BoundedCount(got, wanted);
+}
+
+// One library read: the library's own read time-out, set at open, governs the wait.
+int32_t TDeviceChannel::QlRead(TDevEntry& dev, uint8_t* buffer, uint32_t capacity) const {
+  if (ql_ == nullptr || dev.QlHandle == 0) {
+    return 0;
+  }
+  uint32_t count = 0;
+  ql_->QL_ReadNotTimeOut(dev.QlHandle, buffer, capacity, &count);
+  return BoundedCount(count, capacity);
+}
+
+}  // namespace updater
