@@ -1,0 +1,41 @@
+#pragma once
+// One pseudo-terminal pair in raw mode. The host keeps its own slave descriptor open so the
+// master never reports a hang-up while no client has the device open.
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace updater::sim {
+
+class PseudoTerminal {
+ public:
+  PseudoTerminal() = default;
+  ~PseudoTerminal() { Close(); }
+  PseudoTerminal(const PseudoTerminal&) = delete;
+  PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+  // Returns false with errno set when no pair could be made.
+  bool Open();
+  // Closing the master hangs up the slave: a client that still has it open sees EIO.
+  void Close();
+
+  bool IsOpen() const { return master_ >= 0; }
+  int MasterFd() const { return master_; }
+  const std::string& SlavePath() const { return slavePath_; }
+
+  // Reads what is there now (the master is non-blocking); -1 on error, 0 when nothing.
+  long ReadAvailable(uint8_t* buffer, size_t capacity);
+  // Writes all bytes, waiting at most timeoutMs for room; false when they could not go out.
+  bool WriteAll(std::span<const uint8_t> bytes, int timeoutMs);
+  // Bytes the host sent that the client has not read yet.
+  int UnreadByClient() const;
+
+ private:
+  int master_ = -1;
+  int slave_ = -1;
+  std::string slavePath_;
+};
+
+}  // namespace updater::sim

@@ -1,0 +1,106 @@
+#include "TrackerPublisher.h"
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <system_error>
+
+namespace updater::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string EnvOr(const char* name, const char* fallback) {
+  const char* v = std::getenv(name);
+  return v != nullptr && *v != '\0' ? v : fallback;
+}
+
+std::string TempName(const fs::path& target) {
+  return target.string() + ".tmp" + std::to_string(getpid());
+}
+
+bool ReplaceWithLink(const fs::path& link, const std::string& target, std::string& error) {
+  const fs::path temp = TempName(link);
+  std::error_code ec;
+  fs::remove(temp, ec);
+  fs::create_symlink(target, temp, ec);
+  if (!ec) {
+    fs::rename(temp, link, ec);
+  }
+  if (ec) {
+    fs::remove(temp, ec);
+    error = "cannot create " + link.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+bool ReplaceWithFile(const fs::path& file, const std::string& content, std::string& error) {
+  const fs::path temp = TempName(file);
+  {
+    std::ofstream out(temp, std::ios::binary | std::ios::trunc);
+    out << content;
+    if (!out) {
+      error = "cannot write " + temp.string();
+      return false;
+    }
+  }
+  std::error_code ec;
+  fs::rename(temp, file, ec);
+  if (ec) {
+    fs::remove(temp, ec);
+    error = "cannot create " + file.string() + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+PublishDirs DefaultPublishDirs() {
+  return {EnvOr("ZIZUZ_DEVICE_DIR", "/dev/serial/by-id"),
+          EnvOr("FTD2XX_SIM_DIR", "/tmp/ftd2xx-sim")};
+}
+
+std::string EntryPath(const PublishDirs& dirs, const TrackerConfig& config) {
+  if (config.driver == DriverKind::Ftdi) {
+    return (fs::path(dirs.ftdiDir) / config.serial).string();
+  }
+  return (fs::path(dirs.zizuzDir) / ("usb-Veltorium_Tracker_" + config.serial + "-if00")).string();
+}
+
+bool Publish(const PublishDirs& dirs, const TrackerConfig& config, const std::string& slavePath,
+             std::string& error) {
+  const fs::path link = EntryPath(dirs, config);
+  std::error_code ec;
+  fs::create_directories(link.parent_path(), ec);
+  if (ec) {
+    error = "cannot create " + link.parent_path().string() + ": " + ec.message();
+    return false;
+  }
+  if (config.driver == DriverKind::Ftdi) {
+    // The description must be readable before the link makes the device visible.
+    fs::path desc = link;
+    desc += ".desc";
+    if (!ReplaceWithFile(desc, config.description, error)) {
+      return false;
+    }
+  }
+  return ReplaceWithLink(link, slavePath, error);
+}
+
+void Withdraw(const PublishDirs& dirs, const TrackerConfig& config) {
+  const fs::path link = EntryPath(dirs, config);
+  std::error_code ec;
+  fs::remove(link, ec);
+  if (config.driver == DriverKind::Ftdi) {
+    fs::path desc = link;
+    desc += ".desc";
+    fs::remove(desc, ec);
+  }
+}
+
+}  // namespace updater::sim

@@ -1,0 +1,29 @@
+#pragma once
+// Makes a tracker visible to the driver libraries the way a plugged-in device is, and takes
+// it away again. Maker's kind: a link "usb-Veltorium_Tracker_<serial>-if00" in the maker's
+// device directory. FTDI kind: "<serial>.desc" with the description, then a link "<serial>",
+// in the stand-in D2XX's directory. Links appear atomically (a temporary link renamed).
+
+#include <string>
+
+#include "TrackerConfig.h"
+
+namespace updater::sim {
+
+struct PublishDirs {
+  std::string zizuzDir;
+  std::string ftdiDir;
+};
+
+// Directories from the environment, else the usual places.
+PublishDirs DefaultPublishDirs();
+
+// The path of the entry that represents the tracker (the link).
+std::string EntryPath(const PublishDirs& dirs, const TrackerConfig& config);
+
+// Creates the directory if needed; false with a reason when the entry could not be made.
+bool Publish(const PublishDirs& dirs, const TrackerConfig& config, const std::string& slavePath,
+             std::string& error);
+void Withdraw(const PublishDirs& dirs, const TrackerConfig& config);
+
+}  // namespace updater::sim
