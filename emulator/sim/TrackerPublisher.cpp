@@ -18,8 +18,10 @@ std::string EnvOr(const char* name, const char* fallback) {
   return v != nullptr && *v != '\0' ? v : fallback;
 }
 
-std::string TempName(const fs::path& target) {
-  return target.string() + ".tmp" + std::to_string(getpid());
+// Hidden, so that a library listing the directory at that moment never takes it for a device.
+fs::path TempName(const fs::path& target) {
+  return target.parent_path() /
+         ("." + target.filename().string() + ".tmp" + std::to_string(getpid()));
 }
 
 bool ReplaceWithLink(const fs::path& link, const std::string& target, std::string& error) {
