@@ -20,6 +20,21 @@ std::string Hex(const std::vector<uint8_t>& bytes) {
   }
   return s;
 }
+// Replies of a misbehaving firmware may hold any byte; the log stays one printable line.
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 32 && c < 127 && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char esc[8];
+      std::snprintf(esc, sizeof esc, "\\x%02X", c);
+      out += esc;
+    }
+  }
+  return out;
+}
+
 }  // namespace
 
 std::string RequestSummary(const RequestRecord& r) {
@@ -27,7 +42,7 @@ std::string RequestSummary(const RequestRecord& r) {
   if (r.frameNumber == 0) {
     std::snprintf(head, sizeof head, "text %s", r.text.c_str());
     std::string line = head;
-    line += r.answered ? " reply=" + r.note : " reply=none";
+    line += r.answered ? " reply=" + Printable(r.note) : " reply=none";
     return line;
   }
   std::snprintf(head, sizeof head, "frame %d code=%u sector=%u address=0x%X length=%zu result=%u",

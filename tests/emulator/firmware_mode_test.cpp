@@ -51,6 +51,7 @@ INSTANTIATE_TEST_SUITE_P(StartReplies, FirmwareStart,
                          ::testing::Values(StartCase{"ok", "STARTED", true},
                                            StartCase{"error", "START ERROR", false},
                                            StartCase{"lower", "started", false},
+                                           StartCase{"garbage", "\x01\xFE?#\x7Fx", false},
                                            StartCase{"silent", "", false}),
                          [](const auto& p) { return p.param.start; });
 
