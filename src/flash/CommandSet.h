@@ -7,13 +7,8 @@
 
 namespace updater {
 
-inline constexpr uint16_t kEraseOlder = 1;
-inline constexpr uint16_t kWriteOlder = 2;
-inline constexpr uint16_t kEraseNewer = 6;
-inline constexpr uint16_t kWriteNewer = 7;
-
-// True: erase 6 and write 7; false: erase 1 and write 2. Depends only on what the device
-// reported and on the image, so it stays the same for a whole job.
+// True: the newer erase and write requests (6, 7); false: the older ones (1, 2). Depends only on
+// what the device reported and on the image, so it stays the same for a whole job.
 bool UsesNewerCommands(uint32_t processor_id, const TFirmwareVersion& boot_version,
                        const TFirmwareVersion& image_version);
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,10 @@ struct MapCase {
   std::vector<TSector> samples;  // {address, size} of sectors 0, 1, ... spot-checked by index
   std::vector<size_t> sample_index;
 };
+
+void PrintTo(const MapCase& c, std::ostream* os) {
+  *os << std::hex << c.processor_id << "_" << c.suffix;
+}
 
 class SectorMapSelection : public ::testing::TestWithParam<MapCase> {};
 
