@@ -1,0 +1,125 @@
+#include "ReadVersion.h"
+
+#include <cstdarg>
+#include <exception>
+#include <utility>
+
+#include "TextFormat.h"
+#include "Tick.h"
+
+namespace updater {
+
+TReadVersion::TReadVersion(TDispatcher& dispatcher, TScanContext context)
+    : TWorkerThread(dispatcher),
+      context_(std::move(context)),
+      channel_(context_.Ftdi, context_.Ql, context_.Clock) {}
+
+// NewDevices releases the records the end handler did not take over.
+TReadVersion::~TReadVersion() = default;
+
+void TReadVersion::Execute() {
+  ErrorCode = 0;
+  LastReply = 0;
+  StartTick = context_.Clock.Tick();
+  Scan();
+}
+
+void TReadVersion::Scan() {
+  // Each step catches its own exceptions, so a failing library or device costs only the rest
+  // of that step and the cycle goes on with what it has.
+  try {
+    ListFTDIDevices(NewDevices);
+    ListQLDevices(NewDevices);
+  } catch (const std::exception& e) {
+    LogException(e.what());
+  } catch (...) {
+    LogException("");
+  }
+  if (!Terminated()) {
+    MatchKnownDevices();
+  }
+  if (!Terminated()) {
+    IdentifyNewDevices();
+  }
+  ScanTime = static_cast<int32_t>(context_.Clock.Tick() - StartTick);
+}
+
+// Nothing that waits for the main thread happens under the lock: an exception's line is
+// handed over only after the lock is released.
+void TReadVersion::MatchKnownDevices() {
+  std::string failure;
+  bool failed = false;
+  {
+    std::lock_guard lock(*context_.DevListLock);
+    try {
+      for (const auto& known : *context_.DevList) {
+        if (FindDevice(NewDevices, known->Serial) != nullptr) {
+          DeleteDevice(NewDevices, known->Serial);
+          // Listed again: a mark left by an earlier pass (a spoiled cycle, or an unplug while
+          // it was being written) would otherwise drop a connected device.
+          known->Removed = false;
+        } else {
+          if (known->Writer != nullptr) {
+            known->Writer->Terminate();
+          }
+          known->Removed = true;
+        }
+      }
+    } catch (const std::exception& e) {
+      failed = true;
+      failure = e.what();
+    } catch (...) {
+      failed = true;
+    }
+  }
+  if (failed) {
+    LogException(failure.c_str());
+  }
+}
+
+void TReadVersion::IdentifyNewDevices() {
+  try {
+    for (const auto& dev : NewDevices) {
+      if (Terminated()) {
+        return;
+      }
+      IdentifyDevice(*dev);
+    }
+  } catch (const std::exception& e) {
+    LogException(e.what());
+  } catch (...) {
+    LogException("");
+  }
+}
+
+void TReadVersion::LogException(const char* what) {
+  try {
+    LogText(kLogError, 0, std::string("Исключение \"") + what + "\" при поиске устройств");
+  } catch (...) {
+    // The main thread could not even take the line; the cycle goes on regardless.
+  }
+}
+
+bool TReadVersion::Log(int kind, int32_t serial, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string text = FormatV(format, args);
+  va_end(args);
+  return LogText(kind, serial, text);
+}
+
+bool TReadVersion::LogText(int kind, int32_t serial, const std::string& text) {
+  MsgLevel = static_cast<uint8_t>(kind);
+  MsgDevice = serial;
+  MsgText = text;
+  if (!context_.Sink) {
+    return true;
+  }
+  if (!HandOverLine(context_.Sink, MsgLevel, MsgDevice, MsgText)) {
+    Terminate();  // shutdown has begun; nothing more of this cycle will be shown
+    return false;
+  }
+  return true;
+}
+
+}  // namespace updater

@@ -1,0 +1,82 @@
+#pragma once
+// The scan thread: one pass that lists the trackers of both driver libraries, matches them
+// against the main window's device list, identifies the new ones and ends.
+//
+// Threads: everything here runs on the scan thread. It touches the main window's DevList only
+// under DevListLock (reads Serial and Writer, writes Removed); the records of NewDevices are
+// its own until the end handler on the main thread takes them over. Log lines reach the main
+// thread only through the sink, run there while this thread waits.
+
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+#include "DevEntry.h"
+#include "DeviceChannel.h"
+#include "DriverLibraries.h"
+#include "LogSink.h"
+#include "WorkerThread.h"
+
+namespace updater {
+
+// What one scan needs from the window that starts it. Either library table may be null (that
+// library lists no devices). The list and its lock belong to the window and outlive the scan.
+struct TScanContext {
+  const TFtdiLibrary* Ftdi = nullptr;
+  const TQlLibrary* Ql = nullptr;
+  TDevList* DevList = nullptr;
+  std::mutex* DevListLock = nullptr;
+  TLogSink Sink;  // run on the main thread
+  TChannelClock Clock;
+};
+
+// Cycle results handed to the end handler.
+inline constexpr int32_t kScanOpenFailed = 7;
+inline constexpr int32_t kScanNoAnswer = 8;
+
+class TReadVersion : public TWorkerThread {
+ public:
+  TReadVersion(TDispatcher& dispatcher, TScanContext context);
+  ~TReadVersion() override;
+
+  uint32_t StartTick = 0;
+  std::string MsgText;
+  uint8_t MsgLevel = 0;
+  int32_t MsgDevice = 0;
+  TDevList NewDevices;  // found new in this cycle, in the order found; owned
+  int32_t ErrorCode = 0;
+  int32_t LastReply = 0;  // no reply code is kept by a scan; travels in the cycle's error line
+  int32_t ScanTime = 0;
+
+  // One cycle: listing, matching under the lock, identification.
+  void Scan();
+  void ListFTDIDevices(TDevList& target);
+  void ListQLDevices(TDevList& target);
+
+  // Opens, queries and closes one new device; true when the cycle is still unspoiled.
+  bool IdentifyDevice(TDevEntry& dev);
+  bool QueryBootLoader(TDevEntry& dev);
+  bool QueryBootInfo(TDevEntry& dev);
+  bool QueryFirmwareVersion(TDevEntry& dev);
+  bool StartBootLoader(TDevEntry& dev);
+
+  // Hand one line to the main thread and wait until it is written. False once the main thread
+  // refuses (shutdown): the scan then winds down.
+  bool Log(int kind, int32_t serial, const char* format, ...) __attribute__((format(printf, 4, 5)));
+  bool LogText(int kind, int32_t serial, const std::string& text);
+
+ protected:
+  void Execute() override;
+
+ private:
+  void MatchKnownDevices();
+  void IdentifyNewDevices();
+  void LogException(const char* what);
+  bool SendFrame(TDevEntry& dev, uint16_t code);
+  bool SendText(TDevEntry& dev, const char* command);
+
+  TScanContext context_;
+  TDeviceChannel channel_;
+};
+
+}  // namespace updater
