@@ -53,40 +53,58 @@ inline constexpr const char* kQlLibraryFile = "libZIZUZ.so";
 // FT_Rescan: the vendor documents it for Windows only, so a Linux build may lack it and its
 // pointer then stays null (its caller checks).
 struct TFtdiLibrary {
+  using ListDevicesFn = FT_STATUS(void* pvArg1, void* pvArg2, DWORD dwFlags);
+  using OpenFn = FT_STATUS(int deviceNumber, FT_HANDLE* pHandle);
+  using HandleFn = FT_STATUS(FT_HANDLE h);
+  using PurgeFn = FT_STATUS(FT_HANDLE h, ULONG ulMask);
+  using ReadFn = FT_STATUS(FT_HANDLE h, void* lpBuffer, DWORD dwBytesToRead,
+                           DWORD* lpdwBytesReturned);
+  using WriteFn = FT_STATUS(FT_HANDLE h, void* lpBuffer, DWORD dwBytesToWrite,
+                            DWORD* lpdwBytesWritten);
+  using SetDivisorFn = FT_STATUS(FT_HANDLE h, USHORT usDivisor);
+  using SetTimeoutsFn = FT_STATUS(FT_HANDLE h, ULONG dwReadTimeout, ULONG dwWriteTimeout);
+  using SetBaudRateFn = FT_STATUS(FT_HANDLE h, ULONG dwBaudRate);
+  using GetDeviceInfoFn = FT_STATUS(FT_HANDLE h, ULONG* lpftDevice, DWORD* lpdwID,
+                                    char* pcSerialNumber, char* pcDescription, void* pvDummy);
+  using GetStatusFn = FT_STATUS(FT_HANDLE h, DWORD* lpdwAmountInRxQueue, DWORD* lpdwAmountInTxQueue,
+                                DWORD* lpdwEventStatus);
+  using GetQueueStatusFn = FT_STATUS(FT_HANDLE h, DWORD* lpdwAmountInRxQueue);
+  using SetDataCharacteristicsFn = FT_STATUS(FT_HANDLE h, UCHAR uWordLength, UCHAR uStopBits,
+                                             UCHAR uParity);
+  using SetFlowControlFn = FT_STATUS(FT_HANDLE h, USHORT usFlowControl, UCHAR uXonChar,
+                                     UCHAR uXoffChar);
+  using SetLatencyTimerFn = FT_STATUS(FT_HANDLE h, UCHAR ucLatency);
+  using CreateDeviceInfoListFn = FT_STATUS(DWORD* lpdwNumDevs);
+  using GetDeviceInfoListFn = FT_STATUS(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs);
+  using OpenExFn = FT_STATUS(void* pvArg1, DWORD dwFlags, FT_HANDLE* pHandle);
+  using RescanFn = FT_STATUS();
+
   TFtdiLibrary();
   ~TFtdiLibrary();
   TFtdiLibrary(const TFtdiLibrary&) = delete;
   TFtdiLibrary& operator=(const TFtdiLibrary&) = delete;
 
-  FT_STATUS (*FT_ListDevices)(void* pvArg1, void* pvArg2, DWORD dwFlags) = nullptr;
-  FT_STATUS (*FT_Open)(int deviceNumber, FT_HANDLE* pHandle) = nullptr;
-  FT_STATUS (*FT_Close)(FT_HANDLE h) = nullptr;
-  FT_STATUS (*FT_ResetDevice)(FT_HANDLE h) = nullptr;
-  FT_STATUS (*FT_Purge)(FT_HANDLE h, ULONG ulMask) = nullptr;
-  FT_STATUS (*FT_Read)
-  (FT_HANDLE h, void* lpBuffer, DWORD dwBytesToRead, DWORD* lpdwBytesReturned) = nullptr;
-  FT_STATUS (*FT_Write)
-  (FT_HANDLE h, void* lpBuffer, DWORD dwBytesToWrite, DWORD* lpdwBytesWritten) = nullptr;
-  FT_STATUS (*FT_SetDivisor)(FT_HANDLE h, USHORT usDivisor) = nullptr;
-  FT_STATUS (*FT_SetTimeouts)(FT_HANDLE h, ULONG dwReadTimeout, ULONG dwWriteTimeout) = nullptr;
-  FT_STATUS (*FT_SetBaudRate)(FT_HANDLE h, ULONG dwBaudRate) = nullptr;
-  FT_STATUS (*FT_GetDeviceInfo)
-  (FT_HANDLE h, ULONG* lpftDevice, DWORD* lpdwID, char* pcSerialNumber, char* pcDescription,
-   void* pvDummy) = nullptr;
-  FT_STATUS (*FT_GetStatus)
-  (FT_HANDLE h, DWORD* lpdwAmountInRxQueue, DWORD* lpdwAmountInTxQueue,
-   DWORD* lpdwEventStatus) = nullptr;
-  FT_STATUS (*FT_GetQueueStatus)(FT_HANDLE h, DWORD* lpdwAmountInRxQueue) = nullptr;
-  FT_STATUS (*FT_SetRts)(FT_HANDLE h) = nullptr;
-  FT_STATUS (*FT_SetDataCharacteristics)
-  (FT_HANDLE h, UCHAR uWordLength, UCHAR uStopBits, UCHAR uParity) = nullptr;
-  FT_STATUS (*FT_SetFlowControl)
-  (FT_HANDLE h, USHORT usFlowControl, UCHAR uXonChar, UCHAR uXoffChar) = nullptr;
-  FT_STATUS (*FT_SetLatencyTimer)(FT_HANDLE h, UCHAR ucLatency) = nullptr;
-  FT_STATUS (*FT_CreateDeviceInfoList)(DWORD* lpdwNumDevs) = nullptr;
-  FT_STATUS (*FT_GetDeviceInfoList)(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lpdwNumDevs) = nullptr;
-  FT_STATUS (*FT_OpenEx)(void* pvArg1, DWORD dwFlags, FT_HANDLE* pHandle) = nullptr;
-  FT_STATUS (*FT_Rescan)() = nullptr;  // may stay null on Linux
+  ListDevicesFn* FT_ListDevices = nullptr;
+  OpenFn* FT_Open = nullptr;
+  HandleFn* FT_Close = nullptr;
+  HandleFn* FT_ResetDevice = nullptr;
+  PurgeFn* FT_Purge = nullptr;
+  ReadFn* FT_Read = nullptr;
+  WriteFn* FT_Write = nullptr;
+  SetDivisorFn* FT_SetDivisor = nullptr;
+  SetTimeoutsFn* FT_SetTimeouts = nullptr;
+  SetBaudRateFn* FT_SetBaudRate = nullptr;
+  GetDeviceInfoFn* FT_GetDeviceInfo = nullptr;
+  GetStatusFn* FT_GetStatus = nullptr;
+  GetQueueStatusFn* FT_GetQueueStatus = nullptr;
+  HandleFn* FT_SetRts = nullptr;
+  SetDataCharacteristicsFn* FT_SetDataCharacteristics = nullptr;
+  SetFlowControlFn* FT_SetFlowControl = nullptr;
+  SetLatencyTimerFn* FT_SetLatencyTimer = nullptr;
+  CreateDeviceInfoListFn* FT_CreateDeviceInfoList = nullptr;
+  GetDeviceInfoListFn* FT_GetDeviceInfoList = nullptr;
+  OpenExFn* FT_OpenEx = nullptr;
+  RescanFn* FT_Rescan = nullptr;  // may stay null on Linux
 
   // The loaded module; null for a table filled by hand (tests).
   std::unique_ptr<QLibrary> Module;
@@ -95,20 +113,27 @@ struct TFtdiLibrary {
 // The maker's functions, in the order they are looked up; all required. Handles are 32-bit,
 // 0 standing for no device; every status is 0 on success.
 struct TQlLibrary {
+  using GetListDevicesFn = uint32_t(uint32_t filter, void* buffer, uint32_t* count);
+  using OpenDeviceFn = uint32_t(uint16_t list_code, const char* serial, uint32_t* handle);
+  using CloseDeviceFn = uint32_t(uint32_t* handle);
+  using ReadNotTimeOutFn = uint32_t(uint32_t handle, void* buffer, uint32_t capacity,
+                                    uint32_t* count);
+  using WriteFn = uint32_t(uint32_t handle, const void* data, uint32_t length, uint32_t* written);
+  using PurgeFn = uint32_t(uint32_t handle);
+  using SetTimeoutsFn = uint32_t(uint32_t handle, uint32_t read_ms, uint32_t write_ms);
+
   TQlLibrary();
   ~TQlLibrary();
   TQlLibrary(const TQlLibrary&) = delete;
   TQlLibrary& operator=(const TQlLibrary&) = delete;
 
-  uint32_t (*QL_GetListDevices)(uint32_t filter, void* buffer, uint32_t* count) = nullptr;
-  uint32_t (*QL_OpenDevice)(uint16_t list_code, const char* serial, uint32_t* handle) = nullptr;
-  uint32_t (*QL_CloseDevice)(uint32_t* handle) = nullptr;
-  uint32_t (*QL_ReadNotTimeOut)(uint32_t handle, void* buffer, uint32_t capacity,
-                                uint32_t* count) = nullptr;
-  uint32_t (*QL_Write)(uint32_t handle, const void* data, uint32_t length,
-                       uint32_t* written) = nullptr;
-  uint32_t (*QL_Purge)(uint32_t handle) = nullptr;
-  uint32_t (*QL_SetTimeouts)(uint32_t handle, uint32_t read_ms, uint32_t write_ms) = nullptr;
+  GetListDevicesFn* QL_GetListDevices = nullptr;
+  OpenDeviceFn* QL_OpenDevice = nullptr;
+  CloseDeviceFn* QL_CloseDevice = nullptr;
+  ReadNotTimeOutFn* QL_ReadNotTimeOut = nullptr;
+  WriteFn* QL_Write = nullptr;
+  PurgeFn* QL_Purge = nullptr;
+  SetTimeoutsFn* QL_SetTimeouts = nullptr;
 
   std::unique_ptr<QLibrary> Module;  // null for a table filled by hand (tests)
 };
