@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <regex>
 
+#include "EmbeddedImage.h"
 #include "FirmwareBlock.h"
 
 namespace flashtest {
@@ -63,6 +64,16 @@ bool RecordingHost::LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& l
       blocks.push_back(std::make_unique<TFirmwareBlock>(
           huge.data(), static_cast<int32_t>(huge.size()), int32_t{-1}));
       return true;
+    }
+    case LoadMode::Embedded: {
+      std::optional<std::vector<uint8_t>> image = ReadEmbeddedImage();
+      if (!image) {
+        return false;
+      }
+      return ParseFirmwareImage(image->data(), image->size(), loaded, blocks,
+                                [this](int kind, int32_t serial, const std::string& text) {
+                                  LogDevLine(kind, serial, text);
+                                });
     }
     case LoadMode::Image:
       break;

@@ -31,7 +31,9 @@ struct LoggedLine {
 // Records lines and progress (main thread) and hands out an image the test builds.
 class RecordingHost : public TWriteHost {
  public:
-  enum class LoadMode { Image, Fail, Oversize };
+  // Image: payload and version below; Embedded: the program's own image through the image
+  // check, as the main window loads it.
+  enum class LoadMode { Image, Embedded, Fail, Oversize };
 
   LoadMode mode = LoadMode::Image;
   std::vector<uint8_t> payload;  // one block, as the loader gives it

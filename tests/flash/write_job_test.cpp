@@ -4,11 +4,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "EmbeddedImage.h"
+#include "FirmwareBlock.h"
 #include "job_rig.h"
 
 using namespace flashtest;
@@ -256,6 +259,76 @@ INSTANTIATE_TEST_SUITE_P(Maps, WriteJobOnEveryMap,
                            return std::string(std::get<0>(tc.param).name) + "_" +
                                   DriverName(std::get<1>(tc.param));
                          });
+
+// The program's own image, loaded through the image check: every sector that holds data is
+// erased and written once, the erased ones are skipped, the rest of the flash stays erased.
+
+struct EmbeddedCase {
+  const char* name;
+  const char* serial;
+  sim::DriverKind driver;
+  uint32_t processor_id;
+  uint32_t first_address;
+};
+
+void PrintTo(const EmbeddedCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class WriteJobEmbeddedImage : public ::testing::TestWithParam<EmbeddedCase> {};
+
+TEST_P(WriteJobEmbeddedImage, LandsAtTheFirstWritableSector) {
+  const EmbeddedCase& c = GetParam();
+  TrackerRig rig;
+  const sim::TrackerConfig config = Tracker(c.serial, c.driver, c.processor_id);
+  ASSERT_TRUE(rig.Add(config));
+  auto device = rig.Device(config);
+  TDispatcher dispatcher;
+  RecordingHost host;
+  host.mode = RecordingHost::LoadMode::Embedded;
+  const JobOutcome outcome = RunJob(dispatcher, host, rig.Channel(), *device);
+  ASSERT_EQ(outcome.result, kWriteSucceeded);
+
+  std::optional<std::vector<uint8_t>> image = ReadEmbeddedImage();
+  ASSERT_TRUE(image.has_value());
+  TFirmwareVersion version;
+  TFirmwareBlockList blocks;
+  ASSERT_TRUE(ParseFirmwareImage(image->data(), image->size(), version, blocks, {}));
+  ASSERT_EQ(blocks.size(), 1u);
+  const std::vector<uint8_t>& payload = blocks[0]->Data;
+
+  std::vector<uint8_t> expected(rig.Host().Flash(c.serial).size(), 0xFF);
+  ASSERT_LE(c.first_address + payload.size(), expected.size());
+  std::copy(payload.begin(), payload.end(), expected.begin() + c.first_address);
+  EXPECT_TRUE(rig.Host().Flash(c.serial) == expected) << "flash differs from the laid-out image";
+
+  const sim::SimSectorMap map = rig.Host().SectorMap(c.serial);
+  std::string summary;
+  int skipped = 0;
+  for (int s = map.firstWritable; s <= map.lastWritable; ++s) {
+    const sim::SimSector& sector = map.sectors[static_cast<size_t>(s)];
+    const auto begin = expected.begin() + sector.address;
+    if (std::all_of(begin, begin + sector.size, [](uint8_t b) { return b == 0xFF; })) {
+      ++skipped;
+      continue;
+    }
+    summary += "e" + std::to_string(s) + " w" + std::to_string(s);
+    if (sector.size > 512) {
+      summary += "x" + std::to_string(sector.size / 512);
+    }
+    summary += " ";
+  }
+  EXPECT_GT(skipped, 0);
+  EXPECT_EQ(Summary(rig.Host().Requests(c.serial)), summary + "F");
+  EXPECT_EQ(host.progress.back(), 100);
+}
+
+INSTANTIATE_TEST_SUITE_P(Embedded, WriteJobEmbeddedImage,
+                         ::testing::Values(EmbeddedCase{"map30_maker", "67001",
+                                                        sim::DriverKind::Maker, 0x26013F37, 0xA000},
+                                           EmbeddedCase{"map256_ftdi", "67002",
+                                                        sim::DriverKind::Ftdi, 0x400FE000, 0x4400}),
+                         [](const auto& tc) { return std::string(tc.param.name); });
 
 // ---------------------------------------------------------------------------------------------
 // The log of a job, line by line.
