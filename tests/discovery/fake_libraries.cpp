@@ -88,7 +88,7 @@ uint32_t QlRead(uint32_t handle, void* buffer, uint32_t capacity, uint32_t* coun
   }
   const Bytes& reply = dev->replies[dev->nextReply++];
   const auto n = static_cast<uint32_t>(std::min<size_t>(reply.size(), capacity));
-  std::memcpy(buffer, reply.data(), n);
+  std::copy_n(reply.begin(), n, static_cast<uint8_t*>(buffer));
   *count = n;
   return 0;
 }
