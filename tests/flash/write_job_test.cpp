@@ -778,4 +778,21 @@ TEST(WriteJobShutdown, RefusedHandOverStopsTheJobInsideTheSector) {
   EXPECT_EQ(device->FtHandle, nullptr);
 }
 
+TEST(WriteJobShutdown, JobThatMeetsARefusalBeforeLoadingTouchesNothing) {
+  TrackerRig rig;
+  const sim::TrackerConfig config = Tracker("58002", sim::DriverKind::Maker, 0x26013F37);
+  ASSERT_TRUE(rig.Add(config));
+  auto device = rig.Device(config);
+  TDispatcher dispatcher;
+  dispatcher.Shutdown();  // no workers yet: from now on every synchronous call is refused
+  RecordingHost host;
+  host.payload = Payload(0x800);
+  host.version = Version("ROZI", 116);
+  const JobOutcome outcome = RunJob(dispatcher, host, rig.Channel(), *device);
+  EXPECT_EQ(outcome.result, kWriteInterrupted);
+  EXPECT_EQ(host.loads, 0);
+  EXPECT_TRUE(host.lines.empty());
+  EXPECT_TRUE(rig.Host().Requests("58002").empty());
+}
+
 }  // namespace
