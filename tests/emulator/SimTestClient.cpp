@@ -1,5 +1,7 @@
 #include "SimTestClient.h"
 
+#include <algorithm>
+
 #include <fcntl.h>
 #include <poll.h>
 #include <termios.h>
@@ -44,7 +46,9 @@ Bytes Request(uint16_t code, uint16_t sector, uint32_t address, const Bytes& dat
              static_cast<uint8_t>(address >> 24),
              0,
              0};
-  f.insert(f.end(), data.begin(), data.end());
+  // resize + copy rather than insert: g++ 12 at -O2 misreads the insert as out of bounds.
+  f.resize(14 + data.size());
+  std::copy(data.begin(), data.end(), f.begin() + 14);
   const uint16_t sum = Sum16(f);
   f[12] = static_cast<uint8_t>(sum);
   f[13] = static_cast<uint8_t>(sum >> 8);
