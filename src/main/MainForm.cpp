@@ -1,0 +1,188 @@
+#include "MainForm.h"
+
+#include <QAbstractItemView>
+#include <QCoreApplication>
+#include <QShowEvent>
+
+#include "Dialogs.h"
+#include "RightAnchors.h"
+
+namespace updater {
+
+TMainForm* MainForm = nullptr;
+
+namespace {
+
+constexpr int kDevTimerMs = 100;
+constexpr int kRescanTimerMs = 3000;
+constexpr int kDropDownWidth = 500;
+constexpr int kDeviceAreaHeight = 172;
+constexpr int kLogHeight = 165;
+
+}  // namespace
+
+TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
+    : QMainWindow(parent), DevTimer(this), RescanTimer(this), dialogs_(&DefaultDialogs()) {
+  setupUi(this);
+
+  // Inside the firmware-file box the controls sit where the form put them; these follow the
+  // box's right edge as the window is resized.
+  auto* anchors = new TRightAnchors(GroupBox1, GroupBox1->width());
+  anchors->Stretch(edFWFile);
+  for (QWidget* control : {static_cast<QWidget*>(btnFwOpen), static_cast<QWidget*>(btnFwLoad),
+                           static_cast<QWidget*>(Label2), static_cast<QWidget*>(lblFileVer),
+                           static_cast<QWidget*>(cbWritelogToFile)}) {
+    anchors->Follow(control);
+  }
+  edFWFile->setCompleter(nullptr);
+
+  // The log keeps its height when the window is resized; the device area takes the rest.
+  Splitter1->setStretchFactor(0, 1);
+  Splitter1->setStretchFactor(1, 0);
+  Splitter1->setSizes({kDeviceAreaHeight, kLogHeight});
+  DevPanelLayout->setAlignment(Qt::AlignTop);
+
+  DevTimer.setObjectName(QStringLiteral("DevTimer"));
+  DevTimer.setInterval(kDevTimerMs);
+  connect(&DevTimer, &QTimer::timeout, this, &TMainForm::DevTimerTimer);
+  DevTimer.start();
+  RescanTimer.setObjectName(QStringLiteral("RescanTimer"));
+  RescanTimer.setInterval(kRescanTimerMs);
+  connect(&RescanTimer, &QTimer::timeout, this, &TMainForm::RescanTimerTimer);
+
+  connect(btnFwLoad, &QPushButton::clicked, this, [this] { btnFwLoadClick(); });
+  connect(btnFwOpen, &QPushButton::clicked, this, [this] { btnFwOpenClick(); });
+
+  RescanTimer.stop();
+  MainForm = this;
+  ApplyCommandLine(args);
+}
+
+TMainForm::~TMainForm() {
+  FormDestroy();
+  if (MainForm == this) {
+    MainForm = nullptr;
+  }
+}
+
+void TMainForm::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!event->spontaneous()) {
+    FormShow();
+  }
+}
+
+void TMainForm::Step(std::string_view name) {
+  if (OnStep) {
+    OnStep(name);
+  }
+}
+
+void TMainForm::FormShow() {
+  if (form_shown_) {
+    return;
+  }
+  form_shown_ = true;
+
+  FAppPath = QCoreApplication::applicationDirPath().toStdString() + '/';
+  Step("LoadSettings");
+  LoadSettings();
+  Step("btnFwLoadClick");
+  btnFwLoadClick();
+  edFWFile->view()->setMinimumWidth(kDropDownWidth);
+
+  LoadDriverLibraries();
+  if (!FtdiLibrary) {
+    Dialogs().Error(QString::fromUtf8(kFtdiMissingText));
+  }
+  if (!QlLibrary) {
+    Dialogs().Error(QString::fromUtf8(kQlMissingText));
+  }
+  if (!FtdiLibrary && !QlLibrary) {
+    Dialogs().Error(QString::fromUtf8(kNoDriverText));
+    // Closed once this handler has returned, which ends the application.
+    Step("close");
+    QMetaObject::invokeMethod(this, &QWidget::close, Qt::QueuedConnection);
+    return;
+  }
+
+  if (!FExternFirmware) {
+    edFWFile->clearEditText();
+  }
+  edFWFile->setVisible(FExternFirmware);
+  btnFwLoad->setVisible(FExternFirmware);
+  btnFwOpen->setVisible(FExternFirmware);
+}
+
+// Both libraries are loaded before the first box is shown: a scan may run while a box is open,
+// and the channel is set once, before any device can be found or written.
+void TMainForm::LoadDriverLibraries() {
+  if (!FtdiLibrary) {
+    FtdiLibrary = Loaders.Ftdi(FAppPath);
+  }
+  FUSBLibName = kQlLibraryFile;
+  if (!QlLibrary) {
+    QlLibrary = Loaders.Ql(FAppPath);
+  }
+  Channel = TDeviceChannel(FtdiLibrary.get(), QlLibrary.get());
+}
+
+void TMainForm::FormDestroy() {
+  if (form_destroyed_) {
+    return;
+  }
+  form_destroyed_ = true;
+  DevTimer.stop();
+  RescanTimer.stop();
+
+  Step("SaveSettings");
+  SaveSettings();
+  // No worker may touch the window, the list or its lock after this point.
+  Step("Shutdown");
+  Dispatcher.Shutdown();
+  Step("CloseDevices");
+  CloseAllDevices();
+}
+
+void TMainForm::CloseAllDevices() {
+  std::lock_guard lock(DevListLock);
+  // Each record goes with its panel right after its channel is closed, in list order.
+  for (auto& entry : DevList) {
+    Channel.DevClose(*entry);
+    entry.reset();
+  }
+  DevList.clear();
+}
+
+void TMainForm::DeviceChange() {
+  DevTimer.stop();
+  DevTimer.start();
+}
+
+void TMainForm::DevTimerTimer() {
+  DevTimer.stop();
+  StartScan();
+}
+
+void TMainForm::RescanTimerTimer() {
+  if (FtdiLibrary && FtdiLibrary->FT_Rescan != nullptr) {
+    FtdiLibrary->FT_Rescan();
+  }
+  RescanTimer.stop();
+}
+
+void TMainForm::RestoreRequest() {
+  if (!isMinimized()) {
+    return;
+  }
+  QWidget* focus = focusWidget();
+  setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+  show();
+  raise();
+  activateWindow();
+  if (focus != nullptr) {
+    focus->setFocus();
+  }
+}
+
+}  // namespace updater

@@ -1,0 +1,149 @@
+#pragma once
+// The program's one window and the owner of the state the rest of the program shares: the
+// device list and its lock, the firmware mode, the version of the loaded image, the program
+// folder, the driver libraries and the worker dispatcher.
+//
+// Its operations are split into files by concern:
+//   MainForm.cpp             construction, first show, shutdown, timers, window messages
+//   MainFormCommandLine.cpp  the command line
+//   MainFormLog.cpp          the event log
+//   MainFormHooks*.cpp       start-up and shutdown steps whose real versions live in their own
+//                            files (settings, firmware sources, scan); each hooks file is
+//                            replaced as a whole by the file that implements its concern.
+//
+// Threads: the window, its controls and every member belong to the main thread, with two
+// exceptions: the scan thread reads DevList under DevListLock, and workers reach the main
+// thread only through Dispatcher (synchronous calls and end handlers).
+
+#include <QMainWindow>
+#include <QTimer>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "DevEntry.h"
+#include "DeviceChannel.h"
+#include "DriverLibraries.h"
+#include "FirmwareVersion.h"
+#include "LogSink.h"
+#include "QtDispatcher.h"
+#include "ui_MainForm.h"
+
+namespace updater {
+
+class TDialogs;
+class TReadVersion;
+
+// How the window loads the two driver libraries; tests substitute their own.
+struct TLibraryLoaders {
+  std::function<std::unique_ptr<TFtdiLibrary>(const std::string& app_dir)> Ftdi = LoadFtdiLibrary;
+  std::function<std::unique_ptr<TQlLibrary>(const std::string& app_dir)> Ql = LoadQLLibrary;
+};
+
+// Texts of the start-up boxes.
+inline constexpr char kFtdiMissingText[] = "Драйвер устройств FTDI не установлен.";
+inline constexpr char kQlMissingText[] = "Драйвер устройств QL не установлен.";
+inline constexpr char kNoDriverText[] =
+    "Перед первым запуском программы подключите устройство к USB и установите драйвер.";
+
+// The controls (Label1, edFWFile, btnFwOpen, ... reLog) come from MainForm.ui as public
+// members of Ui::TMainForm, named as in the form.
+class TMainForm : public QMainWindow, public Ui::TMainForm {
+  Q_OBJECT
+
+ public:
+  // args: the command-line arguments after the program name, as raw bytes.
+  explicit TMainForm(const std::vector<std::string>& args, QWidget* parent = nullptr);
+  ~TMainForm() override;  // runs FormDestroy first
+
+  // --- Shared state ---------------------------------------------------------------------
+  std::string FUSBLibName;            // file name of the maker's library, set when loading it
+  std::string FBDURL;                 // the BDURL setting
+  TFirmwareVersion FFirmwareVersion;  // version and date of the loaded image
+  bool FExternFirmware = false;       // file mode: the image comes from the file box
+  bool FResourceFirmware = false;     // the loaded image is the embedded one and passed
+  std::string FAppPath;               // the executable's folder with a trailing '/'
+  TDevList DevList;                   // connected devices in the order added; owns them
+  std::mutex DevListLock;             // guards DevList membership (see above)
+
+  // The driver libraries (null while not loaded) and the channel over them. Set once at
+  // first show, before any device can be found; then read-only, so any thread may use them.
+  std::unique_ptr<TFtdiLibrary> FtdiLibrary;
+  std::unique_ptr<TQlLibrary> QlLibrary;
+  TDeviceChannel Channel{nullptr, nullptr};
+
+  // Workers get this; shutdown stops them before the device list goes.
+  TQtDispatcher Dispatcher;
+
+  // The running scan, if any (set and cleared by the scan's side of the window).
+  TReadVersion* ScanThread = nullptr;
+
+  QTimer DevTimer;     // 100 ms, counting from construction; restarted by DeviceChange
+  QTimer RescanTimer;  // 3000 ms, disabled; nothing enables it
+
+  // --- Lifecycle ------------------------------------------------------------------------
+  // Start-up sequence; runs once, on the first show (later calls do nothing).
+  void FormShow();
+  // Shutdown sequence; runs once, from the destructor at the latest.
+  void FormDestroy();
+
+  // --- Event log (main thread only) -------------------------------------------------------
+  // kind: 0 normal (black), 1 error (red), 2 success (green), others normal.
+  void LogMsg(int kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
+  void LogDevMsg(int kind, int32_t serial, const char* format, ...)
+      __attribute__((format(printf, 4, 5)));
+  void LogDevLine(int kind, int32_t serial, const std::string& text);
+  // A sink for core code that forwards to LogDevLine; run it on the main thread only.
+  TLogSink LogSink();
+
+  // --- Handlers and steps of other concerns (MainFormHooks*.cpp until their files land) ---
+  void LoadSettings();
+  void SaveSettings();
+  void btnFwLoadClick();
+  void btnFwOpenClick();
+  bool StartScan();
+
+  // --- Timers -----------------------------------------------------------------------------
+  void DevTimerTimer();
+  void RescanTimerTimer();
+
+  // --- Seams ------------------------------------------------------------------------------
+  TLibraryLoaders Loaders;
+  // The dialogs of this window; DefaultDialogs() unless a test sets its own (not owned).
+  TDialogs& Dialogs() const { return *dialogs_; }
+  void SetDialogs(TDialogs& dialogs) { dialogs_ = &dialogs; }
+  // Called with the name of each start-up and shutdown step as it begins; for tests.
+  std::function<void(std::string_view step)> OnStep;
+
+ public slots:
+  // The system reported a change of device nodes: restart DevTimer's count, so that a burst
+  // of notifications ends in one tick.
+  void DeviceChange();
+  // A second start asked for the window: a minimised window is restored and activated; any
+  // other window is left where it is.
+  void RestoreRequest();
+
+ protected:
+  void showEvent(QShowEvent* event) override;
+
+ private:
+  void ApplyCommandLine(const std::vector<std::string>& args);
+  void LoadDriverLibraries();
+  void CloseAllDevices();
+  void AddLogLine(int kind, const std::string& line);
+  void WriteLogFile(const std::string& line);
+  void Step(std::string_view name);
+
+  TDialogs* dialogs_;
+  bool form_shown_ = false;
+  bool form_destroyed_ = false;
+};
+
+// The one main window of the running program (null before it exists and after it is gone).
+extern TMainForm* MainForm;
+
+}  // namespace updater

@@ -1,0 +1,12 @@
+// Firmware-source handlers, until the firmware sources have their own implementation. That
+// implementation replaces this whole file.
+
+#include "MainForm.h"
+
+namespace updater {
+
+void TMainForm::btnFwLoadClick() {}
+
+void TMainForm::btnFwOpenClick() {}
+
+}  // namespace updater

@@ -1,0 +1,111 @@
+// The event log: coloured lines in reLog and, while cbWritelogToFile is ticked, the daily file
+// Logs/YYYYMMDD.log beside the executable in Windows-1251.
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <QColor>
+#include <QDateTime>
+#include <QTextCharFormat>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <cstdarg>
+#include <filesystem>
+
+#include "MainForm.h"
+#include "TextFormat.h"
+
+namespace updater {
+
+namespace {
+
+std::string DevicePrefix(int32_t serial) {
+  if (serial == 0) {
+    return "Прибор -------\t";
+  }
+  return Format("Прибор %7d\t", serial);
+}
+
+QColor KindColor(int kind) {
+  switch (kind) {
+    case kLogError:
+      return QColor(255, 0, 0);
+    case kLogSuccess:
+      return QColor(0, 128, 0);
+    default:
+      return QColor(0, 0, 0);
+  }
+}
+
+}  // namespace
+
+void TMainForm::LogMsg(int kind, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  AddLogLine(kind, DevicePrefix(0) + text);
+}
+
+void TMainForm::LogDevMsg(int kind, int32_t serial, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::string text = FormatV(format, args);
+  va_end(args);
+  AddLogLine(kind, DevicePrefix(serial) + text);
+}
+
+void TMainForm::LogDevLine(int kind, int32_t serial, const std::string& text) {
+  AddLogLine(kind, DevicePrefix(serial) + text);
+}
+
+TLogSink TMainForm::LogSink() {
+  return
+      [this](int kind, int32_t serial, const std::string& text) { LogDevLine(kind, serial, text); };
+}
+
+void TMainForm::AddLogLine(int kind, const std::string& line) {
+  // Appending at the end with the line's own format costs the same however long the log is:
+  // nothing before the new line is read, selected or re-formatted.
+  QTextDocument* document = reLog->document();
+  QTextCursor cursor(document);
+  cursor.movePosition(QTextCursor::End);
+  if (!document->isEmpty()) {
+    cursor.insertBlock();
+  }
+  QTextCharFormat format;
+  format.setForeground(KindColor(kind));
+  cursor.insertText(QString::fromUtf8(line), format);
+
+  WriteLogFile(line);
+
+  // The caret goes to the end of the text, which leaves no selection and shows the new line.
+  reLog->moveCursor(QTextCursor::End);
+}
+
+void TMainForm::WriteLogFile(const std::string& line) {
+  if (!cbWritelogToFile->isChecked() || FAppPath.empty()) {
+    return;
+  }
+  // Every failure below only loses this line from the file; the next line tries again.
+  const std::filesystem::path folder = std::filesystem::path(FAppPath) / "Logs";
+  std::error_code ignored;
+  std::filesystem::create_directories(folder, ignored);
+
+  const QDateTime now = QDateTime::currentDateTime();
+  const std::filesystem::path file =
+      folder / (now.toString(QStringLiteral("yyyyMMdd")).toStdString() + ".log");
+  const std::string record = "[" +
+                             now.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz")).toStdString() +
+                             "]\t" + line + "\r\n";
+  const std::string bytes = Utf8ToCp1251(record);
+
+  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    return;
+  }
+  [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+  ::close(fd);
+}
+
+}  // namespace updater

@@ -1,0 +1,59 @@
+// Program entry: integrity check, single instance, the main window and its event loop.
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Dialogs.h"
+#include "Integrity.h"
+#include "MainForm.h"
+#include "SingleInstance.h"
+#include "TerminationSignals.h"
+#include "UpdaterApplication.h"
+
+namespace {
+
+// Exit code of a program that found its own file damaged; every other end is 0.
+constexpr int kIntegrityFailureExitCode = 1;
+
+constexpr char kIntegrityFailureText[] =
+    "Исполняемый файл программы повреждён или изменён. Программа не может быть запущена; "
+    "установите её заново.";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // The raw bytes of every argument, taken before Qt removes the options it knows.
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  updater::TUpdaterApplication app(argc, argv);
+
+  try {
+    if (!updater::CheckIntegrity("/proc/self/exe")) {
+      updater::DefaultDialogs().Error(QString::fromUtf8(kIntegrityFailureText));
+      return kIntegrityFailureExitCode;
+    }
+
+    updater::TSingleInstance instance;
+    if (!instance.TryLock()) {
+      // Another instance runs, or is still starting and cannot answer yet: either way this
+      // one ends quietly.
+      instance.SendRestore();
+      return 0;
+    }
+
+    auto form = std::make_unique<updater::TMainForm>(args);
+    QObject::connect(&instance, &updater::TSingleInstance::RestoreRequested, form.get(),
+                     &updater::TMainForm::RestoreRequest);
+    updater::TTerminationSignals termination([&form] { form->close(); });
+    form->show();
+    if (!instance.Listen()) {
+      std::fprintf(stderr, "single instance: cannot serve %s\n", qPrintable(instance.ServerPath()));
+    }
+    app.exec();
+    form.reset();  // the shutdown sequence, while the lock is still held
+  } catch (...) {
+    updater::DefaultDialogs().Error(updater::CurrentExceptionText());
+  }
+  return 0;
+}
