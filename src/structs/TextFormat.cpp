@@ -47,7 +47,8 @@ std::string Utf8ToCp1251(std::string_view text) {
     }
     const QByteArray encoded = encoder.encode(QStringView(unicode).mid(i, len));
     if (encoder.hasError() || encoded.size() != 1) {
-      encoder.resetState();
+      // resetState() leaves the ICU converter failing every later character; start afresh.
+      encoder = QStringEncoder("windows-1251", QStringConverter::Flag::Stateless);
       out.push_back('?');
     } else {
       out.push_back(encoded.at(0));
