@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 #include "RightAnchors.h"
+#include "SingleInstance.h"
 
 namespace updater {
 
@@ -173,6 +174,7 @@ void TMainForm::RescanTimerTimer() {
 
 void TMainForm::RestoreRequest() {
   if (!isMinimized()) {
+    qCDebug(lcInstance) << "restore request: window not minimised, left alone";
     return;
   }
   QWidget* focus = focusWidget();
@@ -183,6 +185,7 @@ void TMainForm::RestoreRequest() {
   if (focus != nullptr) {
     focus->setFocus();
   }
+  qCDebug(lcInstance) << "restore request: window restored";
 }
 
 }  // namespace updater

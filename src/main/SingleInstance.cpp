@@ -11,6 +11,8 @@
 
 namespace updater {
 
+Q_LOGGING_CATEGORY(lcInstance, "updater.instance", QtInfoMsg)
+
 namespace {
 
 constexpr char kBaseName[] = "ZIZUZFirmwareLoaderBaseMutex";
@@ -65,6 +67,7 @@ bool TSingleInstance::Listen() {
     return false;
   }
   connect(server_.get(), &QLocalServer::newConnection, this, &TSingleInstance::Accept);
+  qCDebug(lcInstance) << "serving restore requests";
   return true;
 }
 

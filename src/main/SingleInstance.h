@@ -10,6 +10,7 @@
 // Threads: main thread.
 
 #include <QLockFile>
+#include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <memory>
@@ -17,6 +18,10 @@
 class QLocalServer;
 
 namespace updater {
+
+// Start-up and restore traces ("updater.instance", debug level, off unless enabled by
+// QT_LOGGING_RULES); the two-process tests read them.
+Q_DECLARE_LOGGING_CATEGORY(lcInstance)
 
 class TSingleInstance : public QObject {
   Q_OBJECT

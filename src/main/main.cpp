@@ -46,7 +46,12 @@ int main(int argc, char** argv) {
     QObject::connect(&instance, &updater::TSingleInstance::RestoreRequested, form.get(),
                      &updater::TMainForm::RestoreRequest);
     updater::TTerminationSignals termination([&form] { form->close(); });
-    form->show();
+    // Tests of the restore request start the first instance minimised; nothing else sets this.
+    if (qEnvironmentVariableIsSet("UPDATER_START_MINIMIZED")) {
+      form->showMinimized();
+    } else {
+      form->show();
+    }
     if (!instance.Listen()) {
       std::fprintf(stderr, "single instance: cannot serve %s\n", qPrintable(instance.ServerPath()));
     }

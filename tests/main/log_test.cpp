@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include <QDate>
+#include <QDir>
+#include <QFile>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <string>
+
+#include "MainForm.h"
+
+using namespace updater;
+
+namespace {
+
+class LogTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir_.isValid());
+    form_.FAppPath = dir_.path().toStdString() + "/";
+  }
+
+  QStringList Lines() const { return form_.reLog->toPlainText().split(QLatin1Char('\n')); }
+  QString LogsPath() const { return dir_.path() + QStringLiteral("/Logs"); }
+  QString TodayFile() const {
+    return LogsPath() + QLatin1Char('/') +
+           QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral(".log");
+  }
+  QByteArray ReadFile(const QString& path) const {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+  }
+
+  QTemporaryDir dir_;
+  TMainForm form_{{}};
+};
+
+TEST_F(LogTest, LinesCarryTheDevicePrefixAndTheirTextUnchanged) {
+  form_.LogMsg(0, "версия %d.%02d", 1, 16);
+  form_.LogDevMsg(0, 42, "% 6d|%08X|%s", 7, 0xBEEFu, "текст");
+  form_.LogDevMsg(2, 12345678, "eight digits");
+  form_.LogDevMsg(0, -5, "negative");
+  form_.LogDevLine(1, 7, "100% done, %d %s");
+  form_.LogDevLine(0, 0, "no device");
+  const QStringList expected = {
+      QStringLiteral("Прибор -------\tверсия 1.16"),
+      QStringLiteral("Прибор      42\t     7|0000BEEF|текст"),
+      QStringLiteral("Прибор 12345678\teight digits"),
+      QStringLiteral("Прибор      -5\tnegative"),
+      QStringLiteral("Прибор       7\t100% done, %d %s"),
+      QStringLiteral("Прибор -------\tno device"),
+  };
+  EXPECT_EQ(Lines(), expected);
+}
+
+TEST_F(LogTest, EachKindColoursItsWholeLineAndLeavesNoSelection) {
+  const std::vector<std::pair<int, QColor>> kinds = {
+      {0, QColor(0, 0, 0)}, {1, QColor(255, 0, 0)}, {2, QColor(0, 128, 0)},
+      {3, QColor(0, 0, 0)}, {-1, QColor(0, 0, 0)},  {1, QColor(255, 0, 0)},
+  };
+  for (const auto& [kind, colour] : kinds) {
+    form_.LogDevLine(kind, 42, "line\twith tab");
+  }
+  QTextBlock block = form_.reLog->document()->begin();
+  for (const auto& [kind, colour] : kinds) {
+    ASSERT_TRUE(block.isValid());
+    EXPECT_EQ(block.text(), QStringLiteral("Прибор      42\tline\twith tab"));
+    int covered = 0;
+    for (auto it = block.begin(); !it.atEnd(); ++it) {
+      const QTextFragment fragment = it.fragment();
+      EXPECT_EQ(fragment.charFormat().foreground().color(), colour) << "kind " << kind;
+      covered += fragment.length();
+    }
+    EXPECT_EQ(covered, block.length() - 1) << "kind " << kind;  // all but the line break
+    block = block.next();
+  }
+  EXPECT_FALSE(form_.reLog->textCursor().hasSelection());
+  EXPECT_TRUE(form_.reLog->textCursor().atEnd());
+}
+
+TEST_F(LogTest, FileRecordIsStampedWindows1251WithCrLf) {
+  // An existing day's file is appended to, never truncated.
+  ASSERT_TRUE(QDir().mkpath(LogsPath()));
+  {
+    QFile old(TodayFile());
+    ASSERT_TRUE(old.open(QIODevice::WriteOnly));
+    old.write("old\r\n");
+  }
+  form_.cbWritelogToFile->setChecked(true);
+  form_.LogDevLine(1, 42, "Ошибка №5 ✓ ok");
+  form_.LogMsg(0, "%s", "ok");
+
+  const QByteArray bytes = ReadFile(TodayFile());
+  ASSERT_TRUE(bytes.startsWith("old\r\n"));
+  const QList<QByteArray> records = bytes.mid(5).split('\n');
+  ASSERT_EQ(records.size(), 3) << bytes.toHex().toStdString();  // two records, then nothing
+  EXPECT_TRUE(records[2].isEmpty());
+
+  // "Прибор      42\tОшибка №5 ? ok\r": Windows-1251 bytes written out by hand; the check mark
+  // has no place in the code page, and what follows it is still encoded.
+  const QByteArray first_line =
+      "\xCF\xF0\xE8\xE1\xEE\xF0      42\t\xCE\xF8\xE8\xE1\xEA\xE0 \xB9"
+      "5 ? ok\r";
+  const QByteArray second_line = "\xCF\xF0\xE8\xE1\xEE\xF0 -------\tok\r";
+  const QRegularExpression stamp(
+      QStringLiteral("^\\[(\\d\\d)\\.(\\d\\d)\\.(\\d{4}) \\d\\d:\\d\\d:\\d\\d\\.\\d{3}\\]\\t$"));
+  for (const auto& [record, line] :
+       {std::pair{records[0], first_line}, {records[1], second_line}}) {
+    ASSERT_EQ(record.size(), 26 + line.size()) << record.toStdString();
+    const auto match = stamp.match(QString::fromLatin1(record.left(26)));
+    ASSERT_TRUE(match.hasMatch()) << record.toStdString();
+    // The file is named after the date in its records.
+    EXPECT_EQ(match.captured(3) + match.captured(2) + match.captured(1),
+              QFileInfo(TodayFile()).baseName());
+    EXPECT_EQ(record.mid(26), line);
+  }
+  // The view shows the same line without the stamp.
+  EXPECT_EQ(Lines().front(), QStringLiteral("Прибор      42\tОшибка №5 ✓ ok"));
+}
+
+TEST_F(LogTest, FileIsTouchedOnlyWhileTheBoxIsTicked) {
+  form_.LogMsg(0, "before");
+  EXPECT_FALSE(QFileInfo::exists(LogsPath()));
+
+  form_.cbWritelogToFile->setChecked(true);
+  form_.LogMsg(0, "during");
+  form_.cbWritelogToFile->setChecked(false);
+  form_.LogMsg(0, "after");
+
+  const QByteArray bytes = ReadFile(TodayFile());
+  EXPECT_EQ(bytes.count('\n'), 1);
+  EXPECT_TRUE(bytes.contains("during"));
+  EXPECT_EQ(Lines().size(), 3);
+}
+
+TEST_F(LogTest, UnwritableLogFolderLosesOnlyTheFileLine) {
+  QFile blocker(LogsPath());  // a file where the folder should be
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  form_.cbWritelogToFile->setChecked(true);
+  form_.LogDevMsg(1, 3, "still shown");
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       3\tstill shown")});
+  EXPECT_EQ(ReadFile(LogsPath()).size(), 0);
+}
+
+TEST_F(LogTest, SinkForwardsToTheDeviceLine) {
+  const TLogSink sink = form_.LogSink();
+  sink(2, 9, "50%");
+  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       9\t50%")});
+  EXPECT_EQ(form_.reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
+            QColor(0, 128, 0));
+}
+
+}  // namespace
