@@ -32,7 +32,9 @@ std::string_view FieldText(const char* field, size_t size) {
 
 void TReadVersion::ListFTDIDevices(TDevList& target) {
   const TFtdiLibrary* ftdi = context_.Ftdi;
-  if (ftdi == nullptr) {
+  // A table without its listing functions lists nothing, like a library that is not loaded.
+  if (ftdi == nullptr || ftdi->FT_CreateDeviceInfoList == nullptr ||
+      ftdi->FT_GetDeviceInfoList == nullptr) {
     return;
   }
   for (int attempt = 0; attempt < kFtdiListAttempts && !Terminated(); ++attempt) {
@@ -73,7 +75,7 @@ void TReadVersion::ListFTDIDevices(TDevList& target) {
 
 void TReadVersion::ListQLDevices(TDevList& target) {
   const TQlLibrary* ql = context_.Ql;
-  if (ql == nullptr) {
+  if (ql == nullptr || ql->QL_GetListDevices == nullptr) {
     return;
   }
   uint32_t count = kQlCountPreset;

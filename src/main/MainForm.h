@@ -36,6 +36,7 @@
 namespace updater {
 
 class TDialogs;
+class THotPlugSource;
 class TReadVersion;
 
 // How the window loads the two driver libraries; tests substitute their own.
@@ -107,6 +108,16 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void btnFwOpenClick();
   bool StartScan();
 
+  // --- The window's side of the scan (MainFormScan.cpp) -----------------------------------
+  // End handler of a scan: merges its result, then serves a device change that came in while
+  // it ran.
+  void ScanDone(TReadVersion& scan);
+  void CreateDevPanel(TDevEntry& dev);
+  // Status line of a device's panel: kind 1 red, 2 green, others the window-text colour.
+  void ShowDevMessage(TDevEntry& dev, const std::string& text, int kind);
+  bool FRescanPending = false;        // a scan was asked for while one ran
+  THotPlugSource* HotPlug = nullptr;  // device-change notifications; a child of the window
+
   // --- Timers -----------------------------------------------------------------------------
   void DevTimerTimer();
   void RescanTimerTimer();
@@ -126,6 +137,8 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // A second start asked for the window: a minimised window is restored and activated; any
   // other window is left where it is.
   void RestoreRequest();
+  // A device panel's write button (job control; MainFormHooksWrite.cpp until it lands).
+  void btnWriteClick();
 
  protected:
   void showEvent(QShowEvent* event) override;

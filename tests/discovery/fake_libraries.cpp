@@ -58,6 +58,9 @@ uint32_t QlList(uint32_t, void* buffer, uint32_t* count) {
 }
 
 uint32_t QlOpen(uint16_t, const char* serial, uint32_t* handle) {
+  if (g_ql->onOpen) {
+    g_ql->onOpen();
+  }
   for (size_t i = 0; i < g_ql->devices.size(); ++i) {
     auto& dev = g_ql->devices[i];
     if (dev.serial == serial) {
@@ -171,6 +174,18 @@ ScriptedQl::ScriptedQl() {
 
 ScriptedQl::~ScriptedQl() {
   g_ql = nullptr;
+}
+
+std::unique_ptr<updater::TQlLibrary> ScriptedQl::NewTable() const {
+  auto table = std::make_unique<updater::TQlLibrary>();
+  table->QL_GetListDevices = table_.QL_GetListDevices;
+  table->QL_OpenDevice = table_.QL_OpenDevice;
+  table->QL_CloseDevice = table_.QL_CloseDevice;
+  table->QL_ReadNotTimeOut = table_.QL_ReadNotTimeOut;
+  table->QL_Write = table_.QL_Write;
+  table->QL_Purge = table_.QL_Purge;
+  table->QL_SetTimeouts = table_.QL_SetTimeouts;
+  return table;
 }
 
 ScriptedFtdi::ScriptedFtdi() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,9 +41,12 @@ class ScriptedQl {
   uint32_t listStatus = 0;       // status of both list calls
   int64_t countOverride = -1;    // count reported by the counting call, when set
   std::function<void()> onList;  // runs inside each list call (may throw)
+  std::function<void()> onOpen;  // runs first inside each open call
   int listCalls = 0;
 
   const updater::TQlLibrary& Table() const { return table_; }
+  // A table of the same functions, for an owner that wants its own (the main window's loader).
+  std::unique_ptr<updater::TQlLibrary> NewTable() const;
 
  private:
   updater::TQlLibrary table_;
