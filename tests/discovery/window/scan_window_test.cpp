@@ -119,6 +119,25 @@ TEST(ScanWindow, TheWholeRoadOfOneTrackerThroughHotPlug) {
   EXPECT_EQ(window.Panel(0).lblMessage->text(), QString::fromUtf8("Прибор подключен"));
 }
 
+// The same with trackers: one answers slowly, so the first scan takes seconds; another is
+// plugged meanwhile. Its one notification must be enough for it to be shown.
+TEST(ScanWindow, TrackerPluggedDuringASlowScanIsShownAfterIt) {
+  TrackerRig trackers;
+  auto slow = Tracker("5301", DriverKind::Ftdi, TrackerMode::Firmware);
+  slow.faults.delayMs = 3000;                   // its version comes on the second try
+  slow.faults.start = sim::StartReply::Silent;  // and it never goes away by itself
+  trackers.Plug(slow);
+  Window window(TrackerLoaders());
+  TMainForm& form = window.form;
+  ASSERT_TRUE(Eventually([&] { return !trackers.Host->Requests("5301").empty(); }))
+      << "the first scan never reached the slow tracker";
+  trackers.Plug(Tracker("5302", DriverKind::Maker, TrackerMode::BootLoader));
+  ASSERT_TRUE(Eventually([&] { return form.DevList.size() == 2 && window.Idle(); }));
+  EXPECT_EQ(form.DevList[0]->Serial, 5301);
+  EXPECT_EQ(form.DevList[1]->Serial, 5302);
+  EXPECT_TRUE(form.DevList[1]->BootMode);
+}
+
 // The mended fault: a device plugged while a scan identifies another one is found by one more
 // scan right after, with no further notification.
 TEST(ScanWindow, DeviceChangeDuringAScanBringsOneMoreScan) {
