@@ -66,9 +66,11 @@ TLogSink TMainForm::LogSink() {
 
 void TMainForm::AddLogLine(int kind, const std::string& line) {
   // Appending at the end with the line's own format costs the same however long the log is:
-  // nothing before the new line is read, selected or re-formatted.
+  // nothing before the new line is read, selected or re-formatted. The edit block makes the
+  // new line one change, laid out once.
   QTextDocument* document = reLog->document();
   QTextCursor cursor(document);
+  cursor.beginEditBlock();
   cursor.movePosition(QTextCursor::End);
   if (!document->isEmpty()) {
     cursor.insertBlock();
@@ -76,6 +78,7 @@ void TMainForm::AddLogLine(int kind, const std::string& line) {
   QTextCharFormat format;
   format.setForeground(KindColor(kind));
   cursor.insertText(QString::fromUtf8(line), format);
+  cursor.endEditBlock();
 
   WriteLogFile(line);
 

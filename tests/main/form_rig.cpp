@@ -7,6 +7,38 @@
 
 namespace updater::test {
 
+namespace {
+
+FT_STATUS NoFtdiDevices(DWORD* count) {
+  *count = 0;
+  return FT_OK;
+}
+
+FT_STATUS NoFtdiNodes(FT_DEVICE_LIST_INFO_NODE*, DWORD* count) {
+  *count = 0;
+  return FT_OK;
+}
+
+uint32_t NoQlDevices(uint32_t, void*, uint32_t* count) {
+  *count = 0;
+  return 0;
+}
+
+}  // namespace
+
+std::unique_ptr<TFtdiLibrary> EmptyFtdi(const std::string&) {
+  auto table = std::make_unique<TFtdiLibrary>();
+  table->FT_CreateDeviceInfoList = NoFtdiDevices;
+  table->FT_GetDeviceInfoList = NoFtdiNodes;
+  return table;
+}
+
+std::unique_ptr<TQlLibrary> EmptyQl(const std::string&) {
+  auto table = std::make_unique<TQlLibrary>();
+  table->QL_GetListDevices = NoQlDevices;
+  return table;
+}
+
 void Pump(int ms) {
   QEventLoop loop;
   QTimer::singleShot(ms, &loop, &QEventLoop::quit);

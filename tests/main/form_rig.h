@@ -4,8 +4,11 @@
 #include <QString>
 #include <QStringList>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "Dialogs.h"
+#include "DriverLibraries.h"
 
 namespace updater::test {
 
@@ -18,6 +21,11 @@ class TRecordingDialogs : public TDialogs {
   void Error(const QString& text) override { Errors.push_back(text); }
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return FileAnswer; }
 };
+
+// Library tables filled by hand that list no devices, so that a scan started by the window's
+// timer finds nothing and calls nothing else.
+std::unique_ptr<TFtdiLibrary> EmptyFtdi(const std::string& app_dir = {});
+std::unique_ptr<TQlLibrary> EmptyQl(const std::string& app_dir = {});
 
 // Runs the event loop for about ms milliseconds.
 void Pump(int ms);

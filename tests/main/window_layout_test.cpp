@@ -19,8 +19,7 @@ class WindowLayoutTest : public testing::Test {
  protected:
   void SetUp() override {
     form_.SetDialogs(dialogs_);
-    form_.Loaders.Ftdi = [](const std::string&) { return std::make_unique<TFtdiLibrary>(); };
-    form_.Loaders.Ql = [](const std::string&) { return std::make_unique<TQlLibrary>(); };
+    form_.Loaders = {test::EmptyFtdi, test::EmptyQl};
     form_.show();
     test::Pump(20);
   }

@@ -1,0 +1,91 @@
+// Appends 200,000 coloured lines to the event log of a shown (offscreen) main window and prints
+// the time per line for the first and the last 10,000. The log has no line limit, so the last
+// lines must cost about what the first did.
+//
+// Usage: bench_log [lines]   (QT_QPA_PLATFORM defaults to offscreen)
+
+#include <time.h>
+
+#include <QCoreApplication>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+
+#include "Dialogs.h"
+#include "MainForm.h"
+#include "UpdaterApplication.h"
+
+namespace {
+
+// The start-up box about the FTDI library that is never present here.
+class TSilentDialogs : public updater::TDialogs {
+ public:
+  void Error(const QString&) override {}
+  QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
+};
+
+constexpr int kWindow = 10000;
+constexpr int kEventsEvery = 100;  // the program's event loop runs between lines
+
+// The main thread's own processor time: on a shared machine the wall clock also counts the
+// time other processes ran.
+double ThreadCpuUs() {
+  timespec now{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+  return static_cast<double>(now.tv_sec) * 1e6 + static_cast<double>(now.tv_nsec) / 1e3;
+}
+
+struct TSpan {
+  std::chrono::steady_clock::time_point wall;
+  double cpu_us;
+
+  static TSpan Now() { return {std::chrono::steady_clock::now(), ThreadCpuUs()}; }
+  // Microseconds per line since start: wall clock and processor time.
+  std::pair<double, double> PerLine(const TSpan& start, int lines) const {
+    return {std::chrono::duration<double, std::micro>(wall - start.wall).count() / lines,
+            (cpu_us - start.cpu_us) / lines};
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+  }
+  const int lines = argc > 1 ? std::max(2 * kWindow, std::atoi(argv[1])) : 200000;
+  updater::TUpdaterApplication app(argc, argv);
+  updater::TMainForm form({});
+  TSilentDialogs dialogs;
+  form.SetDialogs(dialogs);
+  // The maker's library beside the program keeps the window open; no scan runs meanwhile.
+  form.DevTimer.stop();
+  form.show();
+  form.DevTimer.stop();
+  QCoreApplication::processEvents();
+
+  TSpan window_start = TSpan::Now();
+  std::pair<double, double> first{};
+  for (int i = 0; i < lines; ++i) {
+    if (i == lines - kWindow) {
+      window_start = TSpan::Now();
+    }
+    form.LogDevMsg(i % 3, 1000 + i % 50, "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
+                   static_cast<unsigned>(i) * 512u, 512);
+    if (i % kEventsEvery == 0) {
+      QCoreApplication::processEvents();
+    }
+    if (i == kWindow - 1) {
+      first = TSpan::Now().PerLine(window_start, kWindow);
+    }
+  }
+  const std::pair<double, double> last = TSpan::Now().PerLine(window_start, kWindow);
+
+  std::printf("lines appended: %d\n", lines);
+  std::printf("                     wall us/line   cpu us/line\n");
+  std::printf("first %d lines:  %10.1f   %11.1f\n", kWindow, first.first, first.second);
+  std::printf("last %d lines:   %10.1f   %11.1f\n", kWindow, last.first, last.second);
+  std::printf("last / first:        %10.2f   %11.2f\n", last.first / first.first,
+              last.second / first.second);
+  return 0;
+}
