@@ -54,8 +54,11 @@ TSingleInstance::~TSingleInstance() {
   }
 }
 
-bool TSingleInstance::TryLock() {
-  return lock_.tryLock(kLockWaitMs);
+TSingleInstance::TLock TSingleInstance::TryLock() {
+  if (lock_.tryLock(kLockWaitMs)) {
+    return TLock::Owned;
+  }
+  return lock_.error() == QLockFile::LockFailedError ? TLock::Held : TLock::Unavailable;
 }
 
 bool TSingleInstance::Listen() {

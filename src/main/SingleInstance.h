@@ -30,8 +30,13 @@ class TSingleInstance : public QObject {
   TSingleInstance();
   ~TSingleInstance() override;
 
-  // Waits at most 50 ms for the lock. True: this is the first instance until destruction.
-  bool TryLock();
+  enum class TLock {
+    Owned,        // this is the first instance until destruction
+    Held,         // another instance holds the lock
+    Unavailable,  // no lock file can be made here (folder missing or not writable)
+  };
+  // Waits at most 50 ms for the lock.
+  TLock TryLock();
 
   // First instance: starts serving restore requests. False when the socket cannot be served.
   bool Listen();

@@ -35,27 +35,37 @@ int main(int argc, char** argv) {
     }
 
     updater::TSingleInstance instance;
-    if (!instance.TryLock()) {
+    const auto lock = instance.TryLock();
+    if (lock == updater::TSingleInstance::TLock::Held) {
       // Another instance runs, or is still starting and cannot answer yet: either way this
       // one ends quietly.
       instance.SendRestore();
       return 0;
+    }
+    if (lock == updater::TSingleInstance::TLock::Unavailable) {
+      // Without a place for the lock the program still runs, only unguarded.
+      std::fprintf(stderr, "single instance: cannot create %s\n", qPrintable(instance.LockPath()));
     }
 
     auto form = std::make_unique<updater::TMainForm>(args);
     QObject::connect(&instance, &updater::TSingleInstance::RestoreRequested, form.get(),
                      &updater::TMainForm::RestoreRequest);
     updater::TTerminationSignals termination([&form] { form->close(); });
+    // Served before the first show, whose start-up boxes may wait for the user a long time.
+    if (lock == updater::TSingleInstance::TLock::Owned && !instance.Listen()) {
+      std::fprintf(stderr, "single instance: cannot serve %s\n", qPrintable(instance.ServerPath()));
+    }
     // Tests of the restore request start the first instance minimised; nothing else sets this.
     if (qEnvironmentVariableIsSet("UPDATER_START_MINIMIZED")) {
       form->showMinimized();
     } else {
       form->show();
     }
-    if (!instance.Listen()) {
-      std::fprintf(stderr, "single instance: cannot serve %s\n", qPrintable(instance.ServerPath()));
+    // A signal served inside a start-up box may already have closed the window; the loop
+    // would then wait for a close that never comes.
+    if (form->isVisible()) {
+      app.exec();
     }
-    app.exec();
     form.reset();  // the shutdown sequence, while the lock is still held
   } catch (...) {
     updater::DefaultDialogs().Error(updater::CurrentExceptionText());
