@@ -28,6 +28,7 @@
 #include "DevEntry.h"
 #include "DeviceChannel.h"
 #include "DriverLibraries.h"
+#include "FirmwareBlock.h"
 #include "FirmwareVersion.h"
 #include "LogSink.h"
 #include "QtDispatcher.h"
@@ -107,6 +108,14 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void btnFwLoadClick();
   void btnFwOpenClick();
   bool StartScan();
+
+  // --- Firmware sources (MainFormFirmware.cpp; main thread only) ---------------------------
+  // Loads the image of the current mode into blocks (emptied first) and version, shows it in
+  // the labels and logs it. A write job reaches it through a synchronous call. An oversize
+  // payload throws TFirmwareBlockTooLarge to the caller.
+  bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+  bool LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);
+  bool LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version);
 
   // --- The window's side of the scan (MainFormScan.cpp) -----------------------------------
   // End handler of a scan: merges its result, then serves a device change that came in while

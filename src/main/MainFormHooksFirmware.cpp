@@ -10,3 +10,13 @@ void TMainForm::btnFwLoadClick() {}
 void TMainForm::btnFwOpenClick() {}
 
 }  // namespace updater
+
+namespace updater {
+
+bool TMainForm::LoadFirmware(TFirmwareBlockList&, TFirmwareVersion&) { return false; }
+
+bool TMainForm::LoadFirmwareFile(TFirmwareBlockList&, TFirmwareVersion&) { return false; }
+
+bool TMainForm::LoadFirmwareResource(TFirmwareBlockList&, TFirmwareVersion&) { return false; }
+
+}  // namespace updater
