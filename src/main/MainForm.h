@@ -7,6 +7,7 @@
 //   MainForm.cpp             construction, first show, shutdown, timers, window messages
 //   MainFormCommandLine.cpp  the command line
 //   MainFormLog.cpp          the event log
+//   MainFormJobs.cpp         job control: write buttons, write jobs and their results
 //   MainFormHooks*.cpp       start-up and shutdown steps whose real versions live in their own
 //                            files (settings, firmware sources, scan); each hooks file is
 //                            replaced as a whole by the file that implements its concern.
@@ -32,6 +33,7 @@
 #include "FirmwareVersion.h"
 #include "LogSink.h"
 #include "QtDispatcher.h"
+#include "WriteHost.h"
 #include "ui_MainForm.h"
 
 namespace updater {
@@ -39,6 +41,7 @@ namespace updater {
 class TDialogs;
 class THotPlugSource;
 class TReadVersion;
+class TWriteThread;
 
 // How the window loads the two driver libraries; tests substitute their own.
 struct TLibraryLoaders {
@@ -117,6 +120,15 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   bool LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);
   bool LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version);
 
+  // --- Job control (MainFormJobs.cpp; main thread only) -----------------------------------
+  // Starts a write job for a device that has none ("Прибор уже прошивается" otherwise).
+  void StartWrite(TDevEntry& dev);
+  // End handler of every write job: shows its result, lets the button be used again and
+  // removes the device when it went away during the job.
+  void WriteDone(TWriteThread& job);
+  // What the jobs call back through; created with the first job.
+  std::unique_ptr<TWriteHost> JobHost;
+
   // --- The window's side of the scan (MainFormScan.cpp) -----------------------------------
   // End handler of a scan: merges its result, then serves a device change that came in while
   // it ran.
@@ -146,7 +158,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // A second start asked for the window: a minimised window is restored and activated; any
   // other window is left where it is.
   void RestoreRequest();
-  // A device panel's write button (job control; MainFormHooksWrite.cpp until it lands).
+  // A device panel's write button; the sender is the button (job control).
   void btnWriteClick();
 
  protected:
