@@ -1,0 +1,216 @@
+#include "job_window_rig.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QPlainTextEdit>
+#include <QTextBlock>
+#include <QThread>
+#include <algorithm>
+#include <optional>
+#include <stdexcept>
+
+#include "EmbeddedImage.h"
+#include "FirmwareBlock.h"
+#include "scan_rig.h"
+
+namespace jobtest {
+
+using namespace updater;
+
+namespace {
+
+std::atomic<int> open_devices{0};
+
+// The real functions behind the counting ones; set once per loaded library (the same each
+// time, as a loaded library stays loaded).
+std::atomic<TQlLibrary::OpenDeviceFn*> real_ql_open{nullptr};
+std::atomic<TQlLibrary::CloseDeviceFn*> real_ql_close{nullptr};
+std::atomic<TFtdiLibrary::OpenExFn*> real_ft_open{nullptr};
+std::atomic<TFtdiLibrary::HandleFn*> real_ft_close{nullptr};
+
+uint32_t CountedQlOpen(uint16_t list_code, const char* serial, uint32_t* handle) {
+  const uint32_t status = real_ql_open.load()(list_code, serial, handle);
+  if (status == 0 && handle != nullptr && *handle != 0) {
+    ++open_devices;
+  }
+  return status;
+}
+
+uint32_t CountedQlClose(uint32_t* handle) {
+  if (handle != nullptr && *handle != 0) {
+    --open_devices;
+  }
+  return real_ql_close.load()(handle);
+}
+
+FT_STATUS CountedFtOpen(void* arg, DWORD flags, FT_HANDLE* handle) {
+  const FT_STATUS status = real_ft_open.load()(arg, flags, handle);
+  if (status == FT_OK && handle != nullptr && *handle != nullptr) {
+    ++open_devices;
+  }
+  return status;
+}
+
+FT_STATUS CountedFtClose(FT_HANDLE handle) {
+  if (handle != nullptr) {
+    --open_devices;
+  }
+  return real_ft_close.load()(handle);
+}
+
+}  // namespace
+
+bool Eventually(const std::function<bool()>& pred, int timeout_ms) {
+  QElapsedTimer timer;
+  timer.start();
+  while (!pred()) {
+    if (timer.elapsed() > timeout_ms) {
+      return false;
+    }
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+int OpenDevices() {
+  return open_devices.load();
+}
+
+TLibraryLoaders CountingLoaders() {
+  TLibraryLoaders loaders;
+  loaders.Ftdi = [](const std::string&) {
+    auto library = LoadFtdiLibrary(discovery_test::BinDir() + "d2xx-sim/");
+    if (library) {
+      real_ft_open = library->FT_OpenEx;
+      real_ft_close = library->FT_Close;
+      library->FT_OpenEx = CountedFtOpen;
+      library->FT_Close = CountedFtClose;
+    }
+    return library;
+  };
+  loaders.Ql = [](const std::string&) {
+    auto library = LoadQLLibrary(discovery_test::BinDir());
+    if (library) {
+      real_ql_open = library->QL_OpenDevice;
+      real_ql_close = library->QL_CloseDevice;
+      library->QL_OpenDevice = CountedQlOpen;
+      library->QL_CloseDevice = CountedQlClose;
+    }
+    return library;
+  };
+  return loaders;
+}
+
+sim::TrackerConfig BootTracker(const std::string& serial, sim::DriverKind driver,
+                               uint32_t processor_id, const std::string& boot) {
+  sim::TrackerConfig config = discovery_test::Tracker(serial, driver, sim::TrackerMode::BootLoader);
+  config.processorId = processor_id;
+  config.bootVersion = boot;
+  config.firmwareVersion = "ROZI-1.15";
+  const uint32_t size = sim::SectorMapFor(processor_id, config.bootVersion).FlashSize();
+  config.preload.resize(size);
+  for (uint32_t i = 0; i < size; ++i) {
+    config.preload[i] = static_cast<uint8_t>(0x5A ^ (i >> 9));
+  }
+  return config;
+}
+
+const std::vector<uint8_t>& EmbeddedPayload() {
+  static const std::vector<uint8_t> payload = [] {
+    std::optional<std::vector<uint8_t>> image = ReadEmbeddedImage();
+    if (!image) {
+      throw std::runtime_error("no embedded image");
+    }
+    TFirmwareVersion version;
+    TFirmwareBlockList blocks;
+    if (!ParseFirmwareImage(image->data(), image->size(), version, blocks, {}) ||
+        blocks.size() != 1) {
+      throw std::runtime_error("the embedded image does not pass its check");
+    }
+    return blocks[0]->Data;
+  }();
+  return payload;
+}
+
+std::vector<uint8_t> ExpectedFlash(const sim::SimSectorMap& map,
+                                   const std::vector<uint8_t>& preload,
+                                   const std::vector<uint8_t>& payload) {
+  std::vector<uint8_t> laid_out(map.FlashSize(), 0xFF);
+  const uint32_t first = map.sectors.at(static_cast<size_t>(map.firstWritable)).address;
+  if (first + payload.size() > laid_out.size()) {
+    throw std::runtime_error("the image does not fit the map");
+  }
+  std::copy(payload.begin(), payload.end(), laid_out.begin() + first);
+  const auto empty = [&](const sim::SimSector& sector) {
+    return std::all_of(laid_out.begin() + sector.address,
+                       laid_out.begin() + sector.address + sector.size,
+                       [](uint8_t byte) { return byte == 0xFF; });
+  };
+  int last = map.lastWritable;
+  while (last >= map.firstWritable && empty(map.sectors.at(static_cast<size_t>(last)))) {
+    --last;
+  }
+  std::vector<uint8_t> expected = preload;
+  expected.resize(laid_out.size(), 0xFF);
+  for (int s = map.firstWritable; s <= last; ++s) {
+    const sim::SimSector& sector = map.sectors.at(static_cast<size_t>(s));
+    if (!empty(sector)) {
+      std::copy(laid_out.begin() + sector.address, laid_out.begin() + sector.address + sector.size,
+                expected.begin() + sector.address);
+    }
+  }
+  return expected;
+}
+
+Window::Window(bool auto_write) : form_(std::make_unique<TMainForm>(std::vector<std::string>{})) {
+  form_->SetDialogs(dialogs);
+  form_->Loaders = CountingLoaders();
+  form_->show();
+  // Before the first scan: whatever the settings file said, the test decides.
+  form_->cbAutoWrite->setChecked(auto_write);
+}
+
+Window::~Window() {
+  Close();
+}
+
+void Window::Close() {
+  if (!form_) {
+    return;
+  }
+  // The settings go beside the test binary: leave automatic flashing off for the next window.
+  form_->cbAutoWrite->setChecked(false);
+  form_.reset();
+}
+
+TDevEntry* Window::Device(int32_t serial) const {
+  return FindDevice(form_->DevList, serial);
+}
+
+TFWLoaderDevGroup* Window::Panel(int32_t serial) const {
+  TDevEntry* dev = Device(serial);
+  return dev == nullptr ? nullptr : PanelOf(*dev);
+}
+
+bool Window::Idle() const {
+  return form_->ScanThread == nullptr && !form_->FRescanPending;
+}
+
+bool Window::Settled(size_t devices) const {
+  if (form_->DevList.size() != devices || !Idle()) {
+    return false;
+  }
+  return std::none_of(form_->DevList.begin(), form_->DevList.end(),
+                      [](const auto& dev) { return dev->Writer != nullptr; });
+}
+
+QStringList Window::LogLines() const {
+  return form_->reLog->toPlainText().split(QLatin1Char('\n'));
+}
+
+QColor Window::LastLineColour() const {
+  return form_->reLog->document()->lastBlock().begin().fragment().charFormat().foreground().color();
+}
+
+}  // namespace jobtest

@@ -1,0 +1,85 @@
+#pragma once
+// The real main window, shown offscreen over both real driver libraries, against virtual
+// trackers served in-process (discovery's TrackerRig): what the job-control tests share.
+
+#include <QColor>
+#include <QString>
+#include <QStringList>
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "DevPanelGroup.h"
+#include "Dialogs.h"
+#include "MainForm.h"
+#include "TrackerConfig.h"
+#include "TrackerHost.h"
+
+namespace jobtest {
+
+// Serves the event loop until pred holds; false when it never did within timeout_ms.
+bool Eventually(const std::function<bool()>& pred, int timeout_ms = 120000);
+
+class NoDialogs : public updater::TDialogs {
+ public:
+  void Error(const QString& text) override { errors << text; }
+  QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
+  QStringList errors;
+};
+
+// Devices the window holds open through either library right now; the loaders below count
+// every open and close that succeeds.
+int OpenDevices();
+
+// libZIZUZ from beside the test, the stand-in D2XX from d2xx-sim/, both counting their opens.
+updater::TLibraryLoaders CountingLoaders();
+
+// A tracker in its boot loader with ROZI firmware on the map of processor_id and boot-loader
+// suffix, its flash filled with a pattern (so that untouched bytes can be told from erased).
+updater::sim::TrackerConfig BootTracker(const std::string& serial, updater::sim::DriverKind driver,
+                                        uint32_t processor_id = 0x26013F37,
+                                        const std::string& boot = "BOOT-1.05");
+
+// The embedded image's payload, as the image check hands it to a job.
+const std::vector<uint8_t>& EmbeddedPayload();
+
+// What a tracker's flash holds after a successful job, by the tracker's own sector map: the
+// payload at the first writable sector wherever a sector up to the payload's last non-empty
+// one holds data; the tracker's preload everywhere else (empty sectors are skipped, sectors
+// past the image are not part of the job).
+std::vector<uint8_t> ExpectedFlash(const updater::sim::SimSectorMap& map,
+                                   const std::vector<uint8_t>& preload,
+                                   const std::vector<uint8_t>& payload);
+
+// The main window, shown; automatic flashing as asked (set before its first scan).
+class Window {
+ public:
+  explicit Window(bool auto_write);
+  ~Window();  // closes it, unless a test did already
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  updater::TMainForm& Form() { return *form_; }
+  // Destroys the window now: its whole shutdown sequence.
+  void Close();
+
+  updater::TDevEntry* Device(int32_t serial) const;
+  updater::TFWLoaderDevGroup* Panel(int32_t serial) const;
+  // No scan runs and none is due.
+  bool Idle() const;
+  // The devices are listed, no job runs and no scan is busy.
+  bool Settled(size_t devices) const;
+
+  QStringList LogLines() const;
+  QColor LastLineColour() const;
+
+  NoDialogs dialogs;
+
+ private:
+  std::unique_ptr<updater::TMainForm> form_;
+};
+
+}  // namespace jobtest
