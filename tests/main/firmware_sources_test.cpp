@@ -70,7 +70,7 @@ class FirmwareSourcesTest : public testing::Test {
   }
   void TearDown() override {
     form_.reset();
-    SetSettingsFolder({});
+    SetSettingsFolder(previous_settings_);
   }
 
   // Shows a window in the mode the arguments give; the first load runs on the way.
@@ -133,6 +133,7 @@ class FirmwareSourcesTest : public testing::Test {
   const QString kFailed = QStringLiteral("Ошибка загрузки прошивки");
   const QString kWrongSize = QString::fromUtf8(kWrongImageSizeText);
 
+  const std::string previous_settings_ = SettingsFolder({});
   QTemporaryDir dir_;
   TFileDialogs dialogs_;
   std::unique_ptr<TMainForm> form_;

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "UpdaterApplication.h"
+#include "fresh_settings.h"
 
 int main(int argc, char** argv) {
   // Test discovery runs the binary without the tests' environment.
@@ -12,5 +13,6 @@ int main(int argc, char** argv) {
   }
   updater::TUpdaterApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
+  updater::test::TFreshSettingsFolder::Register();
   return RUN_ALL_TESTS();
 }

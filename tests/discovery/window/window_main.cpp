@@ -3,6 +3,8 @@
 
 #include <QApplication>
 
+#include "../../main/fresh_settings.h"
+
 #if defined(__SANITIZE_THREAD__)
 // Qt is not built for ThreadSanitizer: the offscreen painter hands work to Qt's own thread
 // pool, whose allocations it cannot see paired. Our threads and locks stay checked.
@@ -18,5 +20,6 @@ int main(int argc, char** argv) {
   }
   QApplication app(argc, argv);
   testing::InitGoogleTest(&argc, argv);
+  updater::test::TFreshSettingsFolder::Register();
   return RUN_ALL_TESTS();
 }

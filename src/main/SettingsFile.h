@@ -1,0 +1,46 @@
+#pragma once
+// The program's INI file: read whole, looked up and changed entry by entry, written whole.
+// Sections, keys and lines it does not change stay as they were, in the file's own order.
+//
+// Threads: any; an object belongs to its creator.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace updater {
+
+inline constexpr char kSettingsFileName[] = "ZUDUDerovo.ini";
+
+// The folder the main window keeps its settings file in: its program folder, unless this
+// process has redirected it (test processes keep their windows away from the build's
+// executables and from each other). Main thread only.
+void SetSettingsFolder(std::string folder);
+std::string SettingsFolder(const std::string& app_path);
+
+class TSettingsFile {
+ public:
+  explicit TSettingsFile(std::string path);
+  ~TSettingsFile();
+
+  // Reads the file. A missing file reads as empty. False when the name exists but cannot be
+  // read as a settings file (a folder, no permission, larger than any settings file the
+  // program writes could grow to): then it reads as empty too, and must not be written over.
+  bool Read();
+
+  std::string Value(const char* section, const char* key, const std::string& fallback) const;
+  // The keys of a section in the order they stand in the file; none for a missing section.
+  std::vector<std::string> Keys(const char* section) const;
+  void SetValue(const char* section, const char* key, const std::string& value);
+
+  // Replaces the file with the current entries as "key=value" lines; a failure leaves the old
+  // file as it was. False when it cannot be written.
+  bool Write() const;
+
+ private:
+  struct TIni;  // the INI library stays inside SettingsFile.cpp
+  std::string path_;
+  std::unique_ptr<TIni> ini_;
+};
+
+}  // namespace updater
