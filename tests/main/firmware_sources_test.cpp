@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
@@ -280,6 +282,23 @@ TEST_F(FirmwareSourcesTest, OversizeFileWithAnHonestLengthWordThrows) {
   form_->edFWFile->setEditText(path);
   EXPECT_THROW(form_->btnFwLoadClick(), TFirmwareBlockTooLarge);
   EXPECT_TRUE(NewLines().isEmpty());
+  EXPECT_TRUE(Recent().isEmpty());
+
+  // Pressed with the mouse, the error reaches the application's error box with its message.
+  qputenv("UPDATER_DIALOGS_TO_STDERR", "1");
+  testing::internal::CaptureStderr();
+  const QPointF centre = QRectF(form_->btnFwLoad->rect()).center();
+  QMouseEvent press(QEvent::MouseButtonPress, centre, form_->btnFwLoad->mapToGlobal(centre),
+                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
+  QMouseEvent release(QEvent::MouseButtonRelease, centre, form_->btnFwLoad->mapToGlobal(centre),
+                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
+  QCoreApplication::sendEvent(form_->btnFwLoad, &press);
+  QCoreApplication::sendEvent(form_->btnFwLoad, &release);
+  const std::string boxes = testing::internal::GetCapturedStderr();
+  qunsetenv("UPDATER_DIALOGS_TO_STDERR");
+  EXPECT_NE(boxes.find("Veltorium Firmware Loader: Слишком большой размер блока прошивки"),
+            std::string::npos)
+      << boxes;
   EXPECT_TRUE(Recent().isEmpty());
 
   // The largest image the check could take is still read whole.
