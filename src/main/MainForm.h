@@ -8,9 +8,8 @@
 //   MainFormCommandLine.cpp  the command line
 //   MainFormLog.cpp          the event log
 //   MainFormJobs.cpp         job control: write buttons, write jobs and their results
-//   MainFormHooks*.cpp       start-up and shutdown steps whose real versions live in their own
-//                            files (settings, firmware sources, scan); each hooks file is
-//                            replaced as a whole by the file that implements its concern.
+//   MainFormSettings.cpp     the settings file
+//   MainFormFirmware.cpp     firmware sources: the embedded image, files, the read buttons
 //
 // Threads: the window, its controls and every member belong to the main thread, with two
 // exceptions: the scan thread reads DevList under DevListLock, and workers reach the main
@@ -105,7 +104,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // A sink for core code that forwards to LogDevLine; run it on the main thread only.
   TLogSink LogSink();
 
-  // --- Handlers and steps of other concerns (MainFormHooks*.cpp until their files land) ---
+  // --- Settings (MainFormSettings.cpp), firmware buttons (MainFormFirmware.cpp), scan -------
   void LoadSettings();
   void SaveSettings();
   void btnFwLoadClick();
