@@ -1,5 +1,7 @@
 #include "WorkerThread.h"
 
+#include <sys/prctl.h>
+
 namespace updater {
 
 TWorkerThread::~TWorkerThread() {
@@ -12,6 +14,9 @@ TWorkerThread::~TWorkerThread() {
 void TWorkerThread::Start() {
   dispatcher_.Register(this);
   thread_ = std::thread([this] {
+    // Workers pace the devices with 1 ms sleeps; the default timer slack of 50 us would
+    // stretch every one of them by about 5%.
+    prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
     try {
       Execute();
     } catch (...) {
