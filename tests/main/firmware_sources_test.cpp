@@ -11,7 +11,6 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
-#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <cstdint>
 #include <memory>
@@ -284,16 +283,14 @@ TEST_F(FirmwareSourcesTest, OversizeFileWithAnHonestLengthWordThrows) {
   EXPECT_TRUE(NewLines().isEmpty());
   EXPECT_TRUE(Recent().isEmpty());
 
-  // Pressed with the mouse, the error reaches the application's error box with its message.
+  // Run by the event loop, as a press of the button is, the error reaches the application's
+  // error box with its message.
   qputenv("UPDATER_DIALOGS_TO_STDERR", "1");
   testing::internal::CaptureStderr();
-  const QPointF centre = QRectF(form_->btnFwLoad->rect()).center();
-  QMouseEvent press(QEvent::MouseButtonPress, centre, form_->btnFwLoad->mapToGlobal(centre),
-                    Qt::LeftButton, Qt::LeftButton, Qt::NoModifier);
-  QMouseEvent release(QEvent::MouseButtonRelease, centre, form_->btnFwLoad->mapToGlobal(centre),
-                      Qt::LeftButton, Qt::NoButton, Qt::NoModifier);
-  QCoreApplication::sendEvent(form_->btnFwLoad, &press);
-  QCoreApplication::sendEvent(form_->btnFwLoad, &release);
+  TMainForm* form = form_.get();
+  QMetaObject::invokeMethod(
+      form, [form] { form->btnFwLoadClick(); }, Qt::QueuedConnection);
+  QCoreApplication::processEvents();
   const std::string boxes = testing::internal::GetCapturedStderr();
   qunsetenv("UPDATER_DIALOGS_TO_STDERR");
   EXPECT_NE(boxes.find("Veltorium Firmware Loader: Слишком большой размер блока прошивки"),

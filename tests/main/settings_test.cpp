@@ -83,13 +83,14 @@ TEST_F(SettingsTest, NoFileStartsAsDesignedAndTheFirstShutdownWritesKeyValueLine
   const int log_height = form.reLog->height();
   Stop();
 
-  EXPECT_EQ(ReadIni().toStdString(), QStringLiteral("[COMMON]\nMainForm=%1,%2,%3,%4,0,%5,0\nLastFile=\n")
-                           .arg(outer.x())
-                           .arg(outer.y())
-                           .arg(outer.width())
-                           .arg(outer.height())
-                           .arg(log_height)
-                           .toStdString());
+  EXPECT_EQ(ReadIni().toStdString(),
+            QStringLiteral("[COMMON]\nMainForm=%1,%2,%3,%4,0,%5,0\nLastFile=\n")
+                .arg(outer.x())
+                .arg(outer.y())
+                .arg(outer.width())
+                .arg(outer.height())
+                .arg(log_height)
+                .toStdString());
 }
 
 TEST_F(SettingsTest, RoundTripKeepsPlacementOptionsLogHeightAndFiles) {
@@ -144,32 +145,32 @@ TEST_F(SettingsTest, HandWrittenFileKeepsItsOrderAndForeignEntries) {
   const std::string saved = ReadIni().toStdString();
   // The library lays out blank lines its own way; the entries and their order are the file's.
   EXPECT_EQ(saved, QStringLiteral("; kept with its section\n"
-                                      "\n"
-                                      "\n"
-                                      "[OTHER]\n"
-                                      "x=1\n"
-                                      "\n"
-                                      "\n"
-                                      "[COMMON]\n"
-                                      "LastFile=/srv/last.eraw\n"
-                                      "Foreign=keep me\n"
-                                      "MainForm=%1,%2,%3,%4,0,%5,0\n"
-                                      "BDURL=http://elsewhere.example/p\n"
-                                      "\n"
-                                      "\n"
-                                      "[FILES]\n"
-                                      "b=/srv/b.eraw\n"
-                                      "a=\n"
-                                      "z=/srv/b.eraw\n"
-                                      "1=/srv/b.eraw\n"
-                                      "0=/srv/b.eraw\n"
-                                      "2=/srv/old one.eraw\n")
-                           .arg(outer.x())
-                           .arg(outer.y())
-                           .arg(outer.width())
-                           .arg(outer.height())
-                           .arg(log_height)
-                           .toStdString());
+                                  "\n"
+                                  "\n"
+                                  "[OTHER]\n"
+                                  "x=1\n"
+                                  "\n"
+                                  "\n"
+                                  "[COMMON]\n"
+                                  "LastFile=/srv/last.eraw\n"
+                                  "Foreign=keep me\n"
+                                  "MainForm=%1,%2,%3,%4,0,%5,0\n"
+                                  "BDURL=http://elsewhere.example/p\n"
+                                  "\n"
+                                  "\n"
+                                  "[FILES]\n"
+                                  "b=/srv/b.eraw\n"
+                                  "a=\n"
+                                  "z=/srv/b.eraw\n"
+                                  "1=/srv/b.eraw\n"
+                                  "0=/srv/b.eraw\n"
+                                  "2=/srv/old one.eraw\n")
+                       .arg(outer.x())
+                       .arg(outer.y())
+                       .arg(outer.width())
+                       .arg(outer.height())
+                       .arg(log_height)
+                       .toStdString());
 
   // The next start lists the files under both their old and their new keys; "1" was
   // overwritten.
