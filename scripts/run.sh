@@ -51,8 +51,8 @@ trap 'exit 130' INT TERM
 export ZIZUZ_DEVICE_DIR=$demo/by-id
 export FTD2XX_SIM_DIR=$demo/ftdi
 sim_args=(--dump-dir "$demo/dump" --replug-ms 1500)
-for spec in "${trackers[@]}"; do
-  sim_args+=(--tracker "$spec")
+for tracker in "${trackers[@]}"; do
+  sim_args+=(--tracker "$tracker")
 done
 "$bin/tracker-sim" "${sim_args[@]}" >"$demo/tracker-sim.out" 2>&1 </dev/null &
 sim_pid=$!

@@ -214,19 +214,19 @@ bool ApplyItem(const std::string& key, const std::string& value, bool hasValue, 
 
 }  // namespace
 
-bool ParseTrackerSpec(const std::string& spec, TrackerConfig& config, std::string& error) {
+bool ParseTrackerSpec(const std::string& tracker_text, TrackerConfig& config, std::string& error) {
   TrackerConfig c;
-  for (const std::string& item : Split(spec, ',')) {
+  for (const std::string& item : Split(tracker_text, ',')) {
     const size_t eq = item.find('=');
     const std::string key = item.substr(0, eq);
     const std::string value = eq == std::string::npos ? "" : item.substr(eq + 1);
     if (!ApplyItem(key, value, eq != std::string::npos, c)) {
-      error = "bad tracker item \"" + item + "\" in \"" + spec + "\"";
+      error = "bad tracker item \"" + item + "\" in \"" + tracker_text + "\"";
       return false;
     }
   }
   if (c.serial.empty()) {
-    error = "tracker \"" + spec + "\" has no serial=";
+    error = "tracker \"" + tracker_text + "\" has no serial=";
     return false;
   }
   config = std::move(c);

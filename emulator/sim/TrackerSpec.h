@@ -9,7 +9,7 @@
 namespace updater::sim {
 
 // False with a message naming the offending item when the text is not a valid description.
-bool ParseTrackerSpec(const std::string& spec, TrackerConfig& config, std::string& error);
+bool ParseTrackerSpec(const std::string& tracker_text, TrackerConfig& config, std::string& error);
 
 // The keys and values ParseTrackerSpec understands, for the usage text.
 extern const char* const kTrackerSpecHelp;

@@ -190,15 +190,15 @@ void HostTest::TearDown() {
   RemoveTree(dir_);
 }
 
-updater::sim::TrackerConfig HostTest::Config(const std::string& spec) {
+updater::sim::TrackerConfig HostTest::Config(const std::string& tracker_text) {
   updater::sim::TrackerConfig config;
   std::string error;
-  EXPECT_TRUE(updater::sim::ParseTrackerSpec(spec, config, error)) << error;
+  EXPECT_TRUE(updater::sim::ParseTrackerSpec(tracker_text, config, error)) << error;
   return config;
 }
 
-std::string HostTest::AddTracker(const std::string& spec) {
-  updater::sim::TrackerConfig config = Config(spec);
+std::string HostTest::AddTracker(const std::string& tracker_text) {
+  updater::sim::TrackerConfig config = Config(tracker_text);
   const std::string serial = config.serial;
   EXPECT_TRUE(host_->Add(std::move(config)));
   host_->Start();

@@ -66,9 +66,9 @@ class HostTest : public ::testing::Test {
   void SetUp() override;
   void TearDown() override;
 
-  // Adds the tracker described by `spec` (the command-line form) and starts the host.
-  std::string AddTracker(const std::string& spec);
-  updater::sim::TrackerConfig Config(const std::string& spec);
+  // Adds the tracker described by `tracker_text` (the command-line form) and starts the host.
+  std::string AddTracker(const std::string& tracker_text);
+  updater::sim::TrackerConfig Config(const std::string& tracker_text);
   // Waits until the tracker is published in `mode` and opens its entry.
   std::unique_ptr<Client> Connect(
       const std::string& serial,
