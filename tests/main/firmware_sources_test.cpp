@@ -22,6 +22,7 @@
 #include "FirmwareFileReader.h"
 #include "MainForm.h"
 #include "SettingsFile.h"
+#include "form_fixture.h"
 #include "form_rig.h"
 
 using namespace updater;
@@ -63,26 +64,8 @@ std::vector<uint8_t> MakeImage(const std::string& version, size_t payload) {
   return image;
 }
 
-class FirmwareSourcesTest : public testing::Test {
+class FirmwareSourcesTest : public test::TFormTest<TFileDialogs> {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    SetSettingsFolder(dir_.path().toStdString());
-  }
-  void TearDown() override {
-    form_.reset();
-    SetSettingsFolder(previous_settings_);
-  }
-
-  // Shows a window in the mode the arguments give; the first load runs on the way.
-  TMainForm& Start(std::vector<std::string> args) {
-    form_ = std::make_unique<TMainForm>(args);
-    form_->SetDialogs(dialogs_);
-    form_->Loaders = {test::EmptyFtdi, test::EmptyQl};
-    form_->show();
-    return *form_;
-  }
-
   QString Write(const QString& name, const std::vector<uint8_t>& bytes) {
     const QString path = dir_.filePath(name);
     QFile file(path);
@@ -102,14 +85,6 @@ class FirmwareSourcesTest : public testing::Test {
     }
     seen_ = all.size();
     return lines;
-  }
-
-  QStringList Recent() const {
-    QStringList items;
-    for (int i = 0; i < form_->edFWFile->count(); ++i) {
-      items << form_->edFWFile->itemText(i);
-    }
-    return items;
   }
 
   void Labels(const QString& version, const QString& date) const {
@@ -134,10 +109,6 @@ class FirmwareSourcesTest : public testing::Test {
   const QString kFailed = QStringLiteral("Ошибка загрузки прошивки");
   const QString kWrongSize = QString::fromUtf8(kWrongImageSizeText);
 
-  const std::string previous_settings_ = SettingsFolder({});
-  QTemporaryDir dir_;
-  TFileDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
   qsizetype seen_ = 0;
 };
 

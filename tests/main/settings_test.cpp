@@ -17,23 +17,15 @@
 
 #include "MainForm.h"
 #include "SettingsFile.h"
+#include "form_fixture.h"
 #include "form_rig.h"
 
 using namespace updater;
 
 namespace {
 
-class SettingsTest : public testing::Test {
+class SettingsTest : public test::TFormTest<test::TRecordingDialogs> {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(dir_.isValid());
-    SetSettingsFolder(dir_.path().toStdString());
-  }
-  void TearDown() override {
-    form_.reset();
-    SetSettingsFolder(previous_settings_);
-  }
-
   QString Path() const { return dir_.filePath(QString::fromUtf8(kSettingsFileName)); }
   void WriteIni(const QByteArray& text) const {
     QFile file(Path());
@@ -46,26 +38,9 @@ class SettingsTest : public testing::Test {
   }
 
   TMainForm& Start(std::vector<std::string> args = {"externfirmware"}) {
-    form_ = std::make_unique<TMainForm>(args);
-    form_->SetDialogs(dialogs_);
-    form_->Loaders = {test::EmptyFtdi, test::EmptyQl};
-    form_->show();
-    return *form_;
+    return TFormTest::Start(std::move(args));
   }
   void Stop() { form_.reset(); }
-
-  QStringList Recent() const {
-    QStringList items;
-    for (int i = 0; i < form_->edFWFile->count(); ++i) {
-      items << form_->edFWFile->itemText(i);
-    }
-    return items;
-  }
-
-  const std::string previous_settings_ = SettingsFolder({});
-  QTemporaryDir dir_;
-  test::TRecordingDialogs dialogs_;
-  std::unique_ptr<TMainForm> form_;
 };
 
 QRect Desktop() {
