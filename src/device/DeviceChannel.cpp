@@ -35,7 +35,7 @@ TDeviceChannel::TDeviceChannel(const TFtdiLibrary* ftdi, const TQlLibrary* ql, T
 
 bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
   const std::string serial = SerialText(dev);
-  if (dev.Driver == 0) {
+  if (dev.Driver == kDriverFtdi) {
     if (ftdi_ == nullptr) {
       return false;
     }
@@ -65,7 +65,7 @@ bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
 }
 
 void TDeviceChannel::DevClose(TDevEntry& dev) const {
-  if (dev.Driver == 0) {
+  if (dev.Driver == kDriverFtdi) {
     if (ftdi_ == nullptr || dev.FtHandle == nullptr) {
       return;
     }
@@ -87,7 +87,7 @@ bool TDeviceChannel::DevWritePart(TDevEntry& dev, const uint8_t* data, uint32_t 
   if (data == nullptr && length != 0) {
     return false;
   }
-  if (dev.Driver == 0) {
+  if (dev.Driver == kDriverFtdi) {
     if (ftdi_ == nullptr || dev.FtHandle == nullptr) {
       return false;
     }
@@ -130,8 +130,8 @@ int32_t TDeviceChannel::DevRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeou
   }
   // Zeroed whatever happens below, so a caller never sees an earlier reply's bytes.
   std::memset(buffer, 0, capacity);
-  return dev.Driver == 0 ? FtdiRead(dev, buffer, timeout_ms, capacity)
-                         : QlRead(dev, buffer, capacity);
+  return dev.Driver == kDriverFtdi ? FtdiRead(dev, buffer, timeout_ms, capacity)
+                                   : QlRead(dev, buffer, capacity);
 }
 
 // Polls the receive queue every millisecond so that this time-out, not the library's, governs

@@ -16,8 +16,6 @@ constexpr int kFtdiListAttempts = 50;
 constexpr uint32_t kFtdiListRetryMs = 100;
 constexpr uint32_t kQlCountPreset = 5;
 constexpr uint16_t kFtdiListCode = 0xFFFF;
-constexpr uint32_t kDriverFtdi = 0;
-constexpr uint32_t kDriverQl = 1;
 constexpr std::string_view kTrackerDescription = "Veltorium";
 // A count is the library's word, not ours: more devices than any USB host can carry is a
 // driver fault, not a reason to allocate gigabytes.

@@ -20,6 +20,10 @@ namespace updater {
 
 class TWorkerThread;
 
+// Driver kinds of a device record: which library lists, opens and talks to it.
+inline constexpr uint32_t kDriverFtdi = 0;
+inline constexpr uint32_t kDriverQl = 1;  // the maker's library; any value but 0 selects it
+
 class TDevEntry {
  public:
   TDevEntry(std::string_view serial_text, uint16_t list_code, uint32_t driver);
@@ -37,7 +41,7 @@ class TDevEntry {
   TWorkerThread* Writer = nullptr;  // not owned
   TFirmwareVersion FirmwareVersion;
   TFirmwareVersion BootVersion;
-  uint32_t Driver = 0;  // 0: FTDI library; otherwise the maker's library
+  uint32_t Driver = kDriverFtdi;
   void* FtHandle = nullptr;  // the vendor's FT_HANDLE is pointer-sized on a 64-bit build
   uint32_t QlHandle = 0;
 };
