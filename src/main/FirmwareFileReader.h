@@ -13,9 +13,6 @@
 
 namespace updater {
 
-// The image check's message for an image whose length word is not its length.
-inline constexpr char kWrongImageSizeText[] = "Не верный размер файла прошивки";
-
 struct TFirmwareFile {
   enum TStatus {
     kNotFound,    // no such name, or a folder

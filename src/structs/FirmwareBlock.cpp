@@ -76,13 +76,13 @@ bool ParseFirmwareImage(uint8_t* image, size_t length, TFirmwareVersion& version
 
   // Anything shorter than the fixed header cannot even say its own length and version.
   if (length < kFixedHeader) {
-    error("Не верный размер файла прошивки");
+    error(kWrongImageSizeText);
     return false;
   }
   const uint32_t word = Word32(image + kLengthOffset);
   const bool has_build_date = (word & kHasBuildDate) != 0;
   if ((word & ~kHasBuildDate) != length) {
-    error("Не верный размер файла прошивки");
+    error(kWrongImageSizeText);
     return false;
   }
 

@@ -16,6 +16,10 @@
 
 namespace updater {
 
+// The image check's message for an image whose length word is not its length; the file loader
+// gives it too, for a file too large to be read.
+inline constexpr char kWrongImageSizeText[] = "Не верный размер файла прошивки";
+
 // The largest payload a block may hold (2 MiB).
 inline constexpr uint32_t kMaxFirmwareBlockSize = 2 * 1024 * 1024;
 // The largest image that can pass every check: the fixed header fields, the longest version
