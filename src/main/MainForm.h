@@ -7,6 +7,7 @@
 //   MainForm.cpp             construction, first show, shutdown, timers, window messages
 //   MainFormCommandLine.cpp  the command line
 //   MainFormLog.cpp          the event log
+//   MainFormScan.cpp         the window's side of the scan: merge, device panels, hot-plug
 //   MainFormJobs.cpp         job control: write buttons, write jobs and their results
 //   MainFormSettings.cpp     the settings file
 //   MainFormFirmware.cpp     firmware sources: the embedded image, files, the read buttons
