@@ -20,10 +20,14 @@ bool TDispatcher::RunSync(std::function<void()> step) {
   }
   changed_.notify_all();
   Wake();
-  std::unique_lock lock(mutex_);
-  changed_.wait(lock, [&] { return call->done; });
-  if (call->error) {
-    std::rethrow_exception(call->error);
+  std::exception_ptr error;
+  {
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [&] { return call->done; });
+    error = std::move(call->error);
+  }
+  if (error) {
+    std::rethrow_exception(error);
   }
   return true;
 }
@@ -59,8 +63,11 @@ int TDispatcher::ProcessPending() {
         call->error = std::current_exception();
       }
       {
+        // The waiting worker keeps the last reference, so the call (and any exception in it)
+        // is released on the worker's thread, never raced by the main thread's release.
         std::lock_guard lock(mutex_);
         call->done = true;
+        call.reset();
       }
       changed_.notify_all();
     } else {
