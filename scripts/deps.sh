@@ -9,6 +9,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
   xvfb xauth
+  fonts-liberation2
+  openbox imagemagick x11-utils
 )
 
 missing=()

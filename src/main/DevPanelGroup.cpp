@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "FormFont.h"
 #include "RightAnchors.h"
 
 namespace updater {
@@ -23,6 +24,13 @@ constexpr int kBarHeight = 20;
 constexpr int kLoaderFromRight = 235;
 constexpr int kLoaderMinLeft = 423;
 constexpr int kLoaderValueOffset = 146;
+// Where a value is too long for the room the form gives it, the texts to its right move along,
+// keeping these gaps: after a caption, and after a value. The boot-loader value then keeps
+// kRightRoom to the box's right edge; when even the area's width is too little for that, the
+// box needs more width than the area has and the area scrolls sideways.
+constexpr int kCaptionGap = 2;
+constexpr int kValueGap = 8;
+constexpr int kRightRoom = 2;
 
 // The device area stacks its panels in a vertical layout: margins of 3 around each panel (so 6
 // between two), and a stretch at the end that keeps them at the top. The area's own layout is
@@ -46,18 +54,20 @@ QRect BarGeometry(const QSize& box) {
           box.width() - 2 * (kFrame + kBarMargin), kBarHeight};
 }
 
-void SetFont(QLabel* label, int points, bool bold) {
-  QFont font = label->font();
-  font.setPointSize(points);
-  font.setBold(bold);
-  label->setFont(font);
-}
-
-// A label that fits its text, at a fixed height.
-void Place(QLabel* label, int left, int top, int height, const QString& text) {
+// A label of the top row: plain text in the embedded face, as wide as its text, at a fixed
+// height.
+void Place(QLabel* label, int left, int top, int height, int pixels, bool bold,
+           const QString& text) {
+  label->setTextFormat(Qt::PlainText);
+  label->setFont(FormFont(pixels, bold));
   label->setText(text);
   label->move(left, top);
   label->resize(label->sizeHint().width(), height);
+}
+
+// One past the label's last column.
+int RightOf(const QLabel* label) {
+  return label->x() + label->width();
 }
 
 }  // namespace
@@ -78,41 +88,48 @@ TFWLoaderDevGroup::TFWLoaderDevGroup(QWidget* dev_area, int requested_top,
   gbDevice->setParent(dev_area);
   pbWrite = new QProgressBar(gbDevice);
 
-  const int area_width = dev_area->width();
-  const int loader_left = std::max(area_width - kLoaderFromRight, kLoaderMinLeft);
-
   gbDevice->setTitle(QString::fromUtf8("Прибор") + QString::fromStdString(serial));
+  gbDevice->setFont(FormFont(kWindowFontPx));
+
+  // The top row first: the box's width depends on how much room its texts need.
+  const int area_width = dev_area->width();
+  Place(lblSerialTitle, 4, 16, 19, kCaptionFontPx, false, QString::fromUtf8("Серийный номер:"));
+  Place(lblSerial, std::max(138, RightOf(lblSerialTitle) + kCaptionGap), 19, 16, kValueFontPx, true,
+        QString::fromStdString(serial));
+  Place(lblFirmwareTitle, std::max(209, RightOf(lblSerial) + kValueGap), 16, 19, kCaptionFontPx,
+        false, QString::fromUtf8("Версия прошивки:"));
+  Place(lblFirmware, std::max(347, RightOf(lblFirmwareTitle) + kCaptionGap), 19, 16, kValueFontPx,
+        true, QString::fromStdString(firmware));
+  const int loader_left =
+      std::max({area_width - kLoaderFromRight, kLoaderMinLeft, RightOf(lblFirmware) + kValueGap});
+  Place(lblLoaderTitle, loader_left, 16, 19, kCaptionFontPx, false,
+        QString::fromUtf8("Версия загрузчика:"));
+  Place(lblLoader,
+        std::max(loader_left + kLoaderValueOffset, RightOf(lblLoaderTitle) + kCaptionGap), 19, 16,
+        kValueFontPx, true, QString::fromStdString(loader));
+
+  // The box's final width, before anything is placed relative to it. The area's layout keeps
+  // it at least wide enough for the top row.
+  const int box_min_width = RightOf(lblLoader) + kRightRoom + kFrame;
+  gbDevice->setMinimumWidth(box_min_width);
   gbDevice->setFixedHeight(kDevPanelHeight);
-  // The box's final width, before anything is placed relative to it.
-  gbDevice->setGeometry(kDevPanelMargin, kDevPanelMargin, area_width - 2 * kDevPanelMargin,
-                        kDevPanelHeight);
+  gbDevice->setGeometry(kDevPanelMargin, kDevPanelMargin,
+                        std::max(area_width - 2 * kDevPanelMargin, box_min_width), kDevPanelHeight);
   AppendToStack(dev_area, gbDevice);
 
   pbWrite->setRange(0, 100);
   pbWrite->setValue(0);
   pbWrite->setGeometry(BarGeometry(gbDevice->size()));
 
-  SetFont(lblSerialTitle, 12, false);
-  SetFont(lblFirmwareTitle, 12, false);
-  SetFont(lblLoaderTitle, 12, false);
-  SetFont(lblSerial, 10, true);
-  SetFont(lblFirmware, 10, true);
-  SetFont(lblLoader, 10, true);
-  Place(lblSerialTitle, 4, 16, 19, QString::fromUtf8("Серийный номер:"));
-  Place(lblSerial, 138, 19, 16, QString::fromStdString(serial));
-  Place(lblFirmwareTitle, 209, 16, 19, QString::fromUtf8("Версия прошивки:"));
-  Place(lblFirmware, 347, 19, 16, QString::fromStdString(firmware));
-  Place(lblLoaderTitle, loader_left, 16, 19, QString::fromUtf8("Версия загрузчика:"));
-  Place(lblLoader, loader_left + kLoaderValueOffset, 19, 16, QString::fromStdString(loader));
-
   // One pixel beyond the bar's right edge.
   btnWrite->setGeometry(pbWrite->x() + pbWrite->width() - 99, 37, 100, 25);
   btnWrite->setText(QString::fromUtf8("Прошить"));
   btnWrite->setEnabled(false);
 
+  lblMessage->setTextFormat(Qt::PlainText);
   lblMessage->setGeometry(pbWrite->x(), 38, btnWrite->x() - 4, 20);
   lblMessage->setAlignment(Qt::AlignCenter);
-  SetFont(lblMessage, 12, true);
+  lblMessage->setFont(FormFont(kCaptionFontPx, true));
   lblMessage->setText(QString::fromUtf8("Прибор подключен"));
 
   // From here on the boot-loader labels and the button keep their distance to the right edge,

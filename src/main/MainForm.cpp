@@ -2,9 +2,12 @@
 
 #include <QAbstractItemView>
 #include <QCoreApplication>
+#include <QLabel>
 #include <QShowEvent>
+#include <algorithm>
 
 #include "Dialogs.h"
+#include "FormFont.h"
 #include "RightAnchors.h"
 #include "SingleInstance.h"
 
@@ -19,22 +22,40 @@ constexpr int kRescanTimerMs = 3000;
 constexpr int kDropDownWidth = 500;
 constexpr int kDeviceAreaHeight = 172;
 constexpr int kLogHeight = 165;
+// The form's room between the version caption's right edge and the version label: 24 between
+// the two, 101 from the caption's right edge to the label's.
+constexpr int kVersionCaptionGap = 24;
+constexpr int kVersionCaptionToValueRight = 101;
+
+// As wide as its text, and never narrower than the form made it (its minimum width).
+int FittedWidth(const QLabel* label) {
+  return std::max(label->minimumWidth(), label->sizeHint().width());
+}
 
 }  // namespace
 
 TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
     : QMainWindow(parent), DevTimer(this), RescanTimer(this), dialogs_(&DefaultDialogs()) {
   setupUi(this);
+  UseFormFont(this);
+  // Texts from files and devices are shown as they are, never as markup.
+  for (QLabel* label : {lblFirmwDate, lblFileVer}) {
+    label->setTextFormat(Qt::PlainText);
+  }
+  for (QLabel* label : {Label1, Label5, lblFirmwDate, Label2, lblFileVer}) {
+    label->setMinimumWidth(label->width());
+  }
 
   // Inside the firmware-file box the controls sit where the form put them; these follow the
   // box's right edge as the window is resized.
-  auto* anchors = new TRightAnchors(GroupBox1, GroupBox1->width());
-  anchors->Stretch(edFWFile);
+  file_anchors_ = new TRightAnchors(GroupBox1, GroupBox1->width());
+  file_anchors_->Stretch(edFWFile);
   for (QWidget* control : {static_cast<QWidget*>(btnFwOpen), static_cast<QWidget*>(btnFwLoad),
                            static_cast<QWidget*>(Label2), static_cast<QWidget*>(lblFileVer),
                            static_cast<QWidget*>(cbWritelogToFile)}) {
-    anchors->Follow(control);
+    file_anchors_->Follow(control);
   }
+  FitImageLabels();
   edFWFile->setCompleter(nullptr);
 
   // The log keeps its height when the window is resized; the device area takes the rest.
@@ -64,6 +85,25 @@ TMainForm::~TMainForm() {
   if (MainForm == this) {
     MainForm = nullptr;
   }
+}
+
+void TMainForm::FitImageLabels() {
+  for (QLabel* label : {Label1, Label5, lblFirmwDate}) {
+    label->resize(FittedWidth(label), label->height());
+  }
+  // The version is right-aligned against the box's edge and grows to the left; its caption
+  // keeps the form's place unless a long version needs the room, and then moves left with it.
+  const QRect version = lblFileVer->geometry();
+  const int version_width = FittedWidth(lblFileVer);
+  lblFileVer->setGeometry(version.right() + 1 - version_width, version.y(), version_width,
+                          version.height());
+  const QRect caption = Label2->geometry();
+  const int caption_right = std::min(version.right() + 1 - kVersionCaptionToValueRight,
+                                     lblFileVer->x() - kVersionCaptionGap);
+  const int caption_width = FittedWidth(Label2);
+  Label2->setGeometry(caption_right - caption_width, caption.y(), caption_width, caption.height());
+  file_anchors_->Retake(lblFileVer);
+  file_anchors_->Retake(Label2);
 }
 
 void TMainForm::showEvent(QShowEvent* event) {

@@ -40,6 +40,7 @@ namespace updater {
 
 class TDialogs;
 class THotPlugSource;
+class TRightAnchors;
 class TReadVersion;
 class TWriteThread;
 
@@ -166,6 +167,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
 
  private:
   void ApplyCommandLine(const std::vector<std::string>& args);
+  // Widens the captions and the image's date and version labels of the firmware-file area to
+  // their texts; run after every change of those texts.
+  void FitImageLabels();
   void LoadDriverLibraries();
   void CloseAllDevices();
   void AddLogLine(int kind, const std::string& line);
@@ -173,6 +177,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void Step(std::string_view name);
 
   TDialogs* dialogs_;
+  TRightAnchors* file_anchors_ = nullptr;  // of GroupBox1's controls; a child of GroupBox1
   bool form_shown_ = false;
   bool form_destroyed_ = false;
 };

@@ -66,6 +66,7 @@ bool TMainForm::LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& versi
   const std::string date_text = version.BuildDateText();
   lblFileVer->setText(QString::fromStdString(version_text));
   lblFirmwDate->setText(QString::fromStdString(date_text));
+  FitImageLabels();
 
   const std::string source = FExternFirmware
                                  ? "файла \"" + edFWFile->currentText().toStdString() + "\""

@@ -25,6 +25,15 @@ void TRightAnchors::Add(QWidget* control, bool stretches) {
   Apply(parent_->width());
 }
 
+void TRightAnchors::Retake(QWidget* control) {
+  for (TItem& item : items_) {
+    if (item.Control == control) {
+      const QRect now = control->geometry();
+      item.RightGap = parent_->width() - (now.x() + now.width());
+    }
+  }
+}
+
 void TRightAnchors::Apply(int width) {
   for (const TItem& item : items_) {
     const QRect now = item.Control->geometry();

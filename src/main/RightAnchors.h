@@ -20,6 +20,9 @@ class TRightAnchors : public QObject {
 
   void Follow(QWidget* control);   // anchored top and right: moves with the right edge
   void Stretch(QWidget* control);  // anchored left, top and right: grows with the parent
+  // The control was placed anew at the parent's present width: from now on it keeps its new
+  // distance from the right edge.
+  void Retake(QWidget* control);
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

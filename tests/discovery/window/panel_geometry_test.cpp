@@ -85,8 +85,8 @@ TEST_F(PanelGeometry, ControlsOfOnePanel) {
   EXPECT_EQ(p.lblSerial->height(), 16);
   EXPECT_TRUE(p.lblSerial->font().bold());
   EXPECT_FALSE(p.lblSerialTitle->font().bold());
-  EXPECT_EQ(p.lblSerialTitle->font().pointSize(), 12);
-  EXPECT_EQ(p.lblSerial->font().pointSize(), 10);
+  EXPECT_EQ(p.lblSerialTitle->font().pixelSize(), 16);
+  EXPECT_EQ(p.lblSerial->font().pixelSize(), 13);
   // The bar lies along the bottom; the button ends one pixel beyond it.
   EXPECT_EQ(p.pbWrite->height(), 20);
   EXPECT_EQ(p.pbWrite->y() + p.pbWrite->height() + 3 + 2, 90);
