@@ -29,16 +29,21 @@ std::unique_ptr<TTtyPort> TTtyPort::Open(const std::string& path) {
   if (fd < 0) {
     return nullptr;
   }
+  // errno of the failing call outlives the close, so that a caller can tell why.
+  const auto fail = [fd] {
+    const int error = errno;
+    ::close(fd);
+    errno = error;
+    return nullptr;
+  };
   termios mode{};
   if (!::isatty(fd) || ::tcgetattr(fd, &mode) != 0) {
-    ::close(fd);
-    return nullptr;
+    return fail();
   }
   ::cfmakeraw(&mode);
   mode.c_cflag |= CLOCAL | CREAD;
   if (::tcsetattr(fd, TCSANOW, &mode) != 0) {
-    ::close(fd);
-    return nullptr;
+    return fail();
   }
   return std::unique_ptr<TTtyPort>(new TTtyPort(fd));
 }

@@ -19,7 +19,7 @@ inline constexpr int kWaitForever = -1;
 
 class TTtyPort {
  public:
-  // Null when the path cannot be opened or is not a tty.
+  // Null when the path cannot be opened or is not a tty; errno then tells why.
   static std::unique_ptr<TTtyPort> Open(const std::string& path);
   ~TTtyPort();
   TTtyPort(const TTtyPort&) = delete;

@@ -3,7 +3,9 @@
 // port's time-outs.
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
+#include <cstdlib>
 #include <cstring>
 
 #include "DeviceDirectory.h"
@@ -21,6 +23,26 @@ constexpr int kReplyGapMs = 2;
 zizuz::TPortTable& Ports() {
   static zizuz::TPortTable table;
   return table;
+}
+
+// The last open failure of this thread, for QL_GetOpenError. Per thread, because the scan and
+// the write jobs open devices on threads of their own; plain arrays, because the library may
+// be loaded into threads it never sees end.
+struct TOpenFailure {
+  int Error = 0;
+  char Path[512] = {};
+};
+thread_local TOpenFailure last_open_failure;
+
+void NoteOpenFailure(int error, const std::string& path) {
+  last_open_failure.Error = error;
+  // The tty itself carries the permissions, not the link that leads to it.
+  char* real = ::realpath(path.c_str(), nullptr);
+  const std::string shown = real != nullptr ? std::string(real) : path;
+  std::free(real);
+  const size_t length = std::min(shown.size(), sizeof last_open_failure.Path - 1);
+  std::memcpy(last_open_failure.Path, shown.data(), length);
+  last_open_failure.Path[length] = '\0';
 }
 
 int PollMs(uint32_t ms) {
@@ -75,6 +97,7 @@ ZIZUZ_API uint32_t QL_OpenDevice(uint16_t list_code, const char* serial, uint32_
     return ZIZUZ_INVALID_PARAMETER;
   }
   *handle = 0;
+  last_open_failure = {};
   std::string wanted;
   if (!SerialArgument(serial, wanted)) {
     return serial == nullptr ? ZIZUZ_INVALID_PARAMETER : ZIZUZ_DEVICE_NOT_FOUND;
@@ -88,8 +111,10 @@ ZIZUZ_API uint32_t QL_OpenDevice(uint16_t list_code, const char* serial, uint32_
     found = true;
     auto tty = ttyport::TTtyPort::Open(device.Path);
     if (!tty) {
-      continue;  // vanished since the listing, or not a tty after all
+      NoteOpenFailure(errno, device.Path);
+      continue;  // vanished since the listing, not a tty after all, or not ours to open
     }
+    last_open_failure = {};
     const uint32_t opened = Ports().Add(std::make_shared<zizuz::TOpenPort>(std::move(tty)));
     if (opened == 0) {
       return ZIZUZ_INSUFFICIENT_RESOURCES;
@@ -203,6 +228,19 @@ ZIZUZ_API uint32_t QL_SetTimeouts(uint32_t handle, uint32_t read_ms, uint32_t wr
   }
   port->ReadMs = read_ms;
   port->WriteMs = write_ms;
+  return ZIZUZ_OK;
+}
+
+ZIZUZ_API uint32_t QL_GetOpenError(int32_t* error, char* path, uint32_t path_size) {
+  if (error == nullptr || (path == nullptr && path_size != 0)) {
+    return ZIZUZ_INVALID_PARAMETER;
+  }
+  *error = last_open_failure.Error;
+  if (path != nullptr && path_size != 0) {
+    const size_t length = std::min<size_t>(::strlen(last_open_failure.Path), path_size - 1);
+    std::memcpy(path, last_open_failure.Path, length);
+    path[length] = '\0';
+  }
   return ZIZUZ_OK;
 }
 

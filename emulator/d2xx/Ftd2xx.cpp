@@ -125,7 +125,7 @@ FT_API FT_STATUS FT_GetDeviceInfoList(FT_DEVICE_LIST_INFO_NODE* pDest, DWORD* lp
     std::memset(&node, 0, sizeof node);
     node.Type = FT_DEVICE_232R;
     node.ID = kVendorProductId;
-    node.LocId = static_cast<DWORD>(i + 1);
+    node.LocId = device.Location;
     if (device.HeldByOther) {
       node.Flags = FT_FLAGS_OPENED;  // another driver's: nothing more is known
       continue;

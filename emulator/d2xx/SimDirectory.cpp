@@ -40,6 +40,16 @@ bool ReadDescription(int dir_fd, const std::string& name, std::string& text) {
   return true;
 }
 
+// A location that stays with the device as a real one stays with its USB port, whatever else
+// is plugged in around it (FNV-1a of the entry name, never 0).
+uint32_t LocationOf(std::string_view name) {
+  uint32_t hash = 2166136261u;
+  for (const char c : name) {
+    hash = (hash ^ static_cast<uint8_t>(c)) * 16777619u;
+  }
+  return hash == 0 ? 1 : hash;
+}
+
 }  // namespace
 
 std::string SimDirectory() {
@@ -65,7 +75,7 @@ std::vector<TSimDevice> ListSimDevices(const std::string& dir) {
     if (::fstatat(dir_fd, name.c_str(), &target, 0) != 0 || !S_ISCHR(target.st_mode)) {
       continue;
     }
-    TSimDevice device{name, "", dir + "/" + name, false};
+    TSimDevice device{name, "", dir + "/" + name, false, LocationOf(name)};
     device.HeldByOther =
         !ReadDescription(dir_fd, name + std::string(kDescSuffix), device.Description);
     devices.push_back(std::move(device));

@@ -2,7 +2,8 @@
 // The FTDI-kind virtual trackers that tracker-sim publishes in $FTD2XX_SIM_DIR (default
 // /tmp/ftd2xx-sim): for each device a link named by its serial number that leads to the pty,
 // and a file "<serial>.desc" holding its description. A device without a .desc file is held
-// by another driver: listed, but with no serial number or description, and not openable.
+// by another driver, as the kernel's ftdi_sio holds every FTDI chip on Linux: listed as opened
+// (flag bit 0) with no serial number or description, and not openable.
 
 #include <cstdint>
 #include <string>
@@ -18,6 +19,7 @@ struct TSimDevice {
   std::string Description;
   std::string Path;          // the link to the tty
   bool HeldByOther = false;  // no .desc file
+  uint32_t Location = 0;     // stands for the USB port: the same for the same entry name
 };
 
 std::string SimDirectory();

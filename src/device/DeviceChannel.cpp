@@ -11,9 +11,10 @@ namespace updater {
 
 namespace {
 
-// Both libraries open a device by its serial number as plain decimal text, "-1" included.
+// Both libraries open a device by the serial text they listed: the vendor's compares it as
+// text. A record made without one (by hand) is named by its number.
 std::string SerialText(const TDevEntry& dev) {
-  return std::to_string(dev.Serial);
+  return dev.SerialText.empty() ? std::to_string(dev.Serial) : dev.SerialText;
 }
 
 // A library's count is outside input: never more than was asked for, and it must fit the
@@ -33,7 +34,10 @@ void TChannelClock::SleepMs(uint32_t ms) {
 TDeviceChannel::TDeviceChannel(const TFtdiLibrary* ftdi, const TQlLibrary* ql, TChannelClock clock)
     : ftdi_(ftdi), ql_(ql), clock_(clock) {}
 
-bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
+bool TDeviceChannel::DevOpen(TDevEntry& dev, TOpenFailure* why) const {
+  TOpenFailure ignored;
+  TOpenFailure& failure = why != nullptr ? *why : ignored;
+  failure = {};
   const std::string serial = SerialText(dev);
   if (dev.Driver == kDriverFtdi) {
     if (ftdi_ == nullptr) {
@@ -43,6 +47,7 @@ bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
     const FT_STATUS status =
         ftdi_->FT_OpenEx(const_cast<char*>(serial.c_str()), FT_OPEN_BY_SERIAL_NUMBER, &handle);
     if (status != FT_OK || handle == nullptr) {
+      failure.Status = status;
       dev.FtHandle = nullptr;
       return false;
     }
@@ -56,6 +61,15 @@ bool TDeviceChannel::DevOpen(TDevEntry& dev) const {
   uint32_t handle = 0;
   const uint32_t status = ql_->QL_OpenDevice(dev.ListCode, serial.c_str(), &handle);
   if (status != 0 || handle == 0) {
+    failure.Status = status;
+    if (why != nullptr && ql_->QL_GetOpenError != nullptr) {
+      char path[512] = {};
+      int32_t error = 0;
+      if (ql_->QL_GetOpenError(&error, path, sizeof path) == 0) {
+        failure.Errno = error;
+        failure.Path = path;
+      }
+    }
     dev.QlHandle = 0;
     return false;
   }

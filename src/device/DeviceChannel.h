@@ -6,7 +6,9 @@
 // one channel may serve several threads at once as long as each device record is used by one
 // thread at a time. Nothing is buffered here; every failure is a result, never an exception.
 
+#include <cerrno>
 #include <cstdint>
+#include <string>
 
 #include "DevEntry.h"
 #include "DriverLibraries.h"
@@ -29,13 +31,26 @@ inline constexpr uint32_t kFtdiWriteTimeoutMs = 200;
 inline constexpr uint32_t kQlReadTimeoutMs = 500;
 inline constexpr uint32_t kQlWriteTimeoutMs = 200;
 
+// Why DevOpen failed, as far as the library tells: its status, and from the maker's library
+// also the errno of the tty's open and the tty's path (0 and empty when it cannot say).
+struct TOpenFailure {
+  uint32_t Status = 0;
+  int Errno = 0;
+  std::string Path;
+
+  // The tty exists but the user may not open it.
+  bool PermissionDenied() const { return Errno == EACCES || Errno == EPERM; }
+};
+
 class TDeviceChannel {
  public:
   // Either table may be null: that library is not loaded and its devices fail every call.
   TDeviceChannel(const TFtdiLibrary* ftdi, const TQlLibrary* ql, TChannelClock clock = {});
 
-  // True when the device is open; the record's handle of its driver is set, else left 0.
-  bool DevOpen(TDevEntry& dev) const;
+  // True when the device is open; the record's handle of its driver is set, else left 0. The
+  // device is named by the serial text its library listed. why, when given, learns the cause
+  // of a failure; it must be asked on the thread that opened.
+  bool DevOpen(TDevEntry& dev, TOpenFailure* why = nullptr) const;
   // Closes an open device and clears its handle; a closed record is left alone.
   void DevClose(TDevEntry& dev) const;
   // One library write call; true when the library accepted it. written gets the count sent.

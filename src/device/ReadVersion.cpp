@@ -2,6 +2,7 @@
 
 #include <cstdarg>
 #include <exception>
+#include <set>
 #include <utility>
 
 #include "TextFormat.h"
@@ -35,6 +36,7 @@ void TReadVersion::Scan() {
   } catch (...) {
     LogException("");
   }
+  ForgetUnlistedDevices();
   if (!Terminated()) {
     MatchKnownDevices();
   }
@@ -75,6 +77,53 @@ void TReadVersion::MatchKnownDevices() {
   if (failed) {
     LogException(failure.c_str());
   }
+}
+
+namespace {
+
+// Keys of TScanNotices for trackers whose tty the user may not open.
+constexpr std::string_view kAccessNotice = "access:";
+
+std::string AccessKey(const TDevEntry& dev) {
+  return std::string(kAccessNotice) + std::to_string(dev.Driver) + " " +
+         std::to_string(dev.ListCode) + " " + dev.SerialText;
+}
+
+}  // namespace
+
+// A tracker that has been unplugged is told about again when it comes back; the listing,
+// taken before the known devices leave it, holds every device present.
+void TReadVersion::ForgetUnlistedDevices() {
+  if (context_.Notices == nullptr) {
+    return;
+  }
+  std::set<std::string> listed;
+  for (const auto& dev : NewDevices) {
+    listed.insert(AccessKey(*dev));
+  }
+  context_.Notices->KeepOnly(kAccessNotice, listed);
+}
+
+// The cycle's own error line tells that a device would not open, not why; when its tty is
+// there but not the user's to open, say so once, with the tty and the fix. Any other outcome
+// (opened, or failed otherwise) lets go of what was told.
+void TReadVersion::NoteOpenResult(const TDevEntry& dev, const TOpenFailure& why) {
+  const std::string key = AccessKey(dev);
+  if (!why.PermissionDenied()) {
+    if (context_.Notices != nullptr) {
+      context_.Notices->Forget(key);
+    }
+    return;
+  }
+  if (context_.Notices != nullptr && !context_.Notices->First(key)) {
+    return;
+  }
+  const std::string path = why.Path.empty() ? "прибора" : why.Path;
+  Notices.push_back(
+      {kLogError, dev.Serial,
+       "Нет прав на открытие порта " + path +
+           ". Установите правила udev из пакета программы или добавьте пользователя в группу "
+           "dialout (sudo usermod -aG dialout $USER) и войдите в систему заново"});
 }
 
 void TReadVersion::IdentifyNewDevices() {

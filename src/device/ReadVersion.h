@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "DevEntry.h"
 #include "DeviceChannel.h"
 #include "DriverLibraries.h"
 #include "LogSink.h"
+#include "ScanNotices.h"
 #include "WorkerThread.h"
 
 namespace updater {
@@ -28,6 +30,21 @@ struct TScanContext {
   std::mutex* DevListLock = nullptr;
   TLogSink Sink;  // run on the main thread
   TChannelClock Clock;
+  // What earlier scans have told about unusable devices; null: every scan tells it again.
+  TScanNotices* Notices = nullptr;
+};
+
+// An FTDI device that another driver holds, as the scan tells about it.
+struct THeldDevice {
+  std::string Key;   // the same device from one scan to the next
+  std::string Name;  // how the log names it
+};
+
+// A line the end handler writes after the cycle's own error line.
+struct TScanNotice {
+  int Kind = 0;
+  int32_t Serial = 0;
+  std::string Text;
 };
 
 // Cycle results handed to the end handler.
@@ -47,6 +64,8 @@ class TReadVersion : public TWorkerThread {
   int32_t ErrorCode = 0;
   int32_t LastReply = 0;  // no reply code is kept by a scan; travels in the cycle's error line
   int32_t ScanTime = 0;
+  // Trackers found but not ours to open (permission), told after the cycle's error line.
+  std::vector<TScanNotice> Notices;
 
   // One cycle: listing, matching under the lock, identification.
   void Scan();
@@ -70,6 +89,9 @@ class TReadVersion : public TWorkerThread {
 
  private:
   void MatchKnownDevices();
+  void TellHeldDevices(const std::vector<THeldDevice>& held);
+  void ForgetUnlistedDevices();
+  void NoteOpenResult(const TDevEntry& dev, const TOpenFailure& why);
   void IdentifyNewDevices();
   void LogException(const char* what);
   bool SendFrame(TDevEntry& dev, uint16_t code);

@@ -35,10 +35,13 @@ bool TReadVersion::SendText(TDevEntry& dev, const char* command) {
 }
 
 bool TReadVersion::IdentifyDevice(TDevEntry& dev) {
-  if (!channel_.DevOpen(dev)) {
+  TOpenFailure why;
+  if (!channel_.DevOpen(dev, &why)) {
     ErrorCode = kScanOpenFailed;
+    NoteOpenResult(dev, why);
     return false;
   }
+  NoteOpenResult(dev, why);
   if (QueryBootLoader(dev)) {
     dev.BootMode = true;
   } else if (!QueryFirmwareVersion(dev)) {

@@ -3,10 +3,13 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string>
 #include <string_view>
 #include <vector>
 
 #include "ReadVersion.h"
+#include "TextFormat.h"
 
 namespace updater {
 
@@ -21,9 +24,40 @@ constexpr std::string_view kTrackerDescription = "Veltorium";
 // driver fault, not a reason to allocate gigabytes.
 constexpr uint32_t kMaxListedDevices = 4096;
 
+// Keys of TScanNotices for devices another driver holds.
+constexpr std::string_view kHeldNotice = "held:";
+
 // A fixed-size text field of a library record, which need not hold its terminating zero.
 std::string_view FieldText(const char* field, size_t size) {
   return {field, strnlen(field, size)};
+}
+
+// A node that someone else has open and that tells nothing about itself: on Linux the kernel's
+// own serial driver takes every FTDI chip, and such a node stays like this for as long as the
+// driver holds it, so waiting for its description is waiting in vain.
+bool HeldByOther(const FT_DEVICE_LIST_INFO_NODE& node) {
+  return (node.Flags & FT_FLAGS_OPENED) != 0 &&
+         FieldText(node.Description, sizeof node.Description).empty();
+}
+
+// The location stays with the USB port the device sits in; a serial number, should the
+// library give one, names it as well; its place in the list is all that is left otherwise.
+THeldDevice DescribeHeld(const FT_DEVICE_LIST_INFO_NODE& node, size_t index) {
+  const std::string serial(FieldText(node.SerialNumber, sizeof node.SerialNumber));
+  std::string name = Format("номер %zu в списке", index + 1);
+  std::string key(kHeldNotice);
+  if (node.LocId != 0) {
+    name += Format(", расположение 0x%X", node.LocId);
+    key += Format("location %X", node.LocId);
+  } else if (!serial.empty()) {
+    key += "serial " + serial;
+  } else {
+    key += Format("index %zu", index);
+  }
+  if (!serial.empty()) {
+    name += ", серийный номер " + serial;
+  }
+  return {key, name};
 }
 
 }  // namespace
@@ -35,6 +69,9 @@ void TReadVersion::ListFTDIDevices(TDevList& target) {
       ftdi->FT_GetDeviceInfoList == nullptr) {
     return;
   }
+  // The held nodes of the last list read; told only when a list was read at all.
+  std::vector<THeldDevice> held;
+  bool read = false;
   for (int attempt = 0; attempt < kFtdiListAttempts && !Terminated(); ++attempt) {
     if (attempt != 0) {
       // A device that is still being set up by the system reports no description yet.
@@ -45,8 +82,10 @@ void TReadVersion::ListFTDIDevices(TDevList& target) {
       Log(kLogError, 0, "Ошибка в драйвере");
       return;
     }
+    held.clear();
+    read = true;
     if (count == 0) {
-      return;
+      break;
     }
     std::vector<FT_DEVICE_LIST_INFO_NODE> nodes(count);
     DWORD filled = count;
@@ -55,9 +94,14 @@ void TReadVersion::ListFTDIDevices(TDevList& target) {
       return;
     }
     nodes.resize(std::min<DWORD>(filled, count));
-    const bool incomplete = std::any_of(nodes.begin(), nodes.end(), [](const auto& node) {
-      return FieldText(node.Description, sizeof node.Description).empty();
-    });
+    bool incomplete = false;
+    for (size_t i = 0; i < nodes.size(); ++i) {
+      if (HeldByOther(nodes[i])) {
+        held.push_back(DescribeHeld(nodes[i], i));
+      } else if (FieldText(nodes[i].Description, sizeof nodes[i].Description).empty()) {
+        incomplete = true;
+      }
+    }
     if (incomplete) {
       continue;
     }
@@ -67,7 +111,29 @@ void TReadVersion::ListFTDIDevices(TDevList& target) {
             FieldText(node.SerialNumber, sizeof node.SerialNumber), kFtdiListCode, kDriverFtdi));
       }
     }
-    return;
+    break;
+  }
+  if (read) {
+    TellHeldDevices(held);
+  }
+}
+
+// One line per held device, the first time a scan sees it; a device that has gone is told
+// about again when it comes back.
+void TReadVersion::TellHeldDevices(const std::vector<THeldDevice>& held) {
+  std::set<std::string> present;
+  for (const THeldDevice& node : held) {
+    present.insert(node.Key);
+    if (context_.Notices == nullptr || context_.Notices->First(node.Key)) {
+      LogText(kLogNormal, 0,
+              "Устройство FTDI (" + node.Name +
+                  ") занято другим драйвером (обычно ftdi_sio) и пропущено. Если это прибор, "
+                  "освободите его: установите правила udev из пакета программы или выполните "
+                  "sudo rmmod ftdi_sio");
+    }
+  }
+  if (context_.Notices != nullptr) {
+    context_.Notices->KeepOnly(kHeldNotice, present);
   }
 }
 

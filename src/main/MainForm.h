@@ -33,6 +33,7 @@
 #include "FirmwareVersion.h"
 #include "LogSink.h"
 #include "QtDispatcher.h"
+#include "ScanNotices.h"
 #include "WriteHost.h"
 #include "ui_MainForm.h"
 
@@ -87,6 +88,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
 
   // The running scan, if any (set and cleared by the scan's side of the window).
   TReadVersion* ScanThread = nullptr;
+  // What scans have told about devices they cannot use, so that each is told once; used by
+  // one scan at a time, outlives them all.
+  TScanNotices ScanNotices;
 
   QTimer DevTimer;     // 100 ms, counting from construction; restarted by DeviceChange
   QTimer RescanTimer;  // 3000 ms, disabled; nothing enables it

@@ -53,6 +53,7 @@ bool TMainForm::StartScan() {
   context.DevList = &DevList;
   context.DevListLock = &DevListLock;
   context.Sink = LogSink();
+  context.Notices = &ScanNotices;
   auto* scan = new TReadVersion(Dispatcher, std::move(context));
   ScanThread = scan;
   scan->FreeOnTerminate = true;

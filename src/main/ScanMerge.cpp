@@ -24,13 +24,21 @@ void MergeScan(TReadVersion& scan, const TScanTarget& target) {
   const auto log = [&](int32_t serial, const std::string& text) {
     target.Log(kLogNormal, serial, text);
   };
+  // Why a tracker would not open follows the line that says the cycle failed.
+  const auto log_notices = [&] {
+    for (const TScanNotice& notice : scan.Notices) {
+      target.Log(notice.Kind, notice.Serial, notice.Text);
+    }
+  };
   if (scan.ErrorCode != 0) {
     // The whole cycle is dropped; a later scan lists its devices again.
     target.Log(kLogError, 0,
                Format("(% 6d)Ошибка %d поиске новых устройств. Последний код ответа прибора %d",
                       scan.ScanTime, scan.ErrorCode, scan.LastReply));
+    log_notices();
     return;
   }
+  log_notices();
   TDevList& list = *target.DevList;
   {
     std::lock_guard lock(*target.DevListLock);

@@ -27,7 +27,10 @@ int32_t SerialFromText(std::string_view text) {
 }  // namespace
 
 TDevEntry::TDevEntry(std::string_view serial_text, uint16_t list_code, uint32_t driver)
-    : Serial(SerialFromText(serial_text)), ListCode(list_code), Driver(driver) {}
+    : Serial(SerialFromText(serial_text)),
+      SerialText(serial_text),
+      ListCode(list_code),
+      Driver(driver) {}
 
 TDevEntry::~TDevEntry() {
   // The panel goes first: it is the only thing a record owns besides plain values.

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -32,6 +33,9 @@ class TDevEntry {
   TDevEntry& operator=(const TDevEntry&) = delete;
 
   int32_t Serial = -1;
+  // The serial number as the library listed it. The device is opened by this text: the
+  // vendor's library matches it exactly, so "0042" is not found as "42".
+  std::string SerialText;
   uint16_t ListCode = 0;
   uint32_t ProcessorId = 0;
   bool BootMode = false;

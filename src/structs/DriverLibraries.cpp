@@ -92,6 +92,9 @@ std::unique_ptr<TQlLibrary> LoadQLLibrary(const std::string& app_dir) {
       Bind(m, "QL_OpenDevice", t.QL_OpenDevice) && Bind(m, "QL_CloseDevice", t.QL_CloseDevice) &&
       Bind(m, "QL_ReadNotTimeOut", t.QL_ReadNotTimeOut) && Bind(m, "QL_Write", t.QL_Write) &&
       Bind(m, "QL_Purge", t.QL_Purge) && Bind(m, "QL_SetTimeouts", t.QL_SetTimeouts);
+  if (complete) {
+    Bind(m, "QL_GetOpenError", t.QL_GetOpenError);  // optional: an older library lacks it
+  }
   return Finish(std::move(table), complete);
 }
 

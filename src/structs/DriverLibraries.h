@@ -24,6 +24,7 @@ using UCHAR = uint8_t;
 
 inline constexpr FT_STATUS FT_OK = 0;
 inline constexpr DWORD FT_OPEN_BY_SERIAL_NUMBER = 1;
+inline constexpr ULONG FT_FLAGS_OPENED = 1;  // node flag: someone (another driver) has it open
 
 // The vendor's 64-bit device-list node: serial at offset 16, description at 32, 104 bytes.
 struct FT_DEVICE_LIST_INFO_NODE {
@@ -110,8 +111,10 @@ struct TFtdiLibrary {
   std::unique_ptr<QLibrary> Module;
 };
 
-// The maker's functions, in the order they are looked up; all required. Handles are 32-bit,
-// 0 standing for no device; every status is 0 on success.
+// The maker's functions, in the order they are looked up; all required but QL_GetOpenError,
+// which a library of ours gained later: without it the table still loads and the program
+// only cannot say why a tracker's tty would not open. Handles are 32-bit, 0 standing for no
+// device; every status is 0 on success.
 struct TQlLibrary {
   using GetListDevicesFn = uint32_t(uint32_t filter, void* buffer, uint32_t* count);
   using OpenDeviceFn = uint32_t(uint16_t list_code, const char* serial, uint32_t* handle);
@@ -121,6 +124,7 @@ struct TQlLibrary {
   using WriteFn = uint32_t(uint32_t handle, const void* data, uint32_t length, uint32_t* written);
   using PurgeFn = uint32_t(uint32_t handle);
   using SetTimeoutsFn = uint32_t(uint32_t handle, uint32_t read_ms, uint32_t write_ms);
+  using GetOpenErrorFn = uint32_t(int32_t* error, char* path, uint32_t path_size);
 
   TQlLibrary();
   ~TQlLibrary();
@@ -134,6 +138,9 @@ struct TQlLibrary {
   WriteFn* QL_Write = nullptr;
   PurgeFn* QL_Purge = nullptr;
   SetTimeoutsFn* QL_SetTimeouts = nullptr;
+  // The calling thread's last QL_OpenDevice that found its tty but could not open it: errno
+  // and the tty's path. May stay null.
+  GetOpenErrorFn* QL_GetOpenError = nullptr;
 
   std::unique_ptr<QLibrary> Module;  // null for a table filled by hand (tests)
 };

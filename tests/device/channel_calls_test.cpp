@@ -78,19 +78,24 @@ TEST_P(ChannelCalls, ShortOrRefusedPartStopsTheMessage) {
 }
 
 TEST_P(ChannelCalls, OpensBySerialTextAndSetsTheLibrarysTimeouts) {
-  const auto open = [&](int32_t serial) {
+  const auto open = [&](TDevEntry& dev) {
     recording::Calls.clear();
-    dev_.Serial = serial;
-    EXPECT_TRUE(channel_.DevOpen(dev_));
-    channel_.DevClose(dev_);
+    EXPECT_TRUE(channel_.DevOpen(dev));
+    channel_.DevClose(dev);
     return recording::Calls.front();
   };
   const std::string open_call = Ftdi() ? "FT_OpenEx " : "QL_OpenDevice 7 ";
   const std::string flag = Ftdi() ? " 1" : "";
-  EXPECT_EQ(open(-1), open_call + "-1" + flag);
-  EXPECT_EQ(open(0), open_call + "0" + flag);
-  EXPECT_EQ(open(2147483647), open_call + "2147483647" + flag);
-  EXPECT_EQ(open(-2147483647 - 1), open_call + "-2147483648" + flag);
+  // By the text the library listed: the vendor's library matches it exactly, leading zeros
+  // and all.
+  for (const char* listed : {"-1", "0", "0042", "2147483647", "-2147483648"}) {
+    TDevEntry dev(listed, 7, GetParam());
+    EXPECT_EQ(open(dev), open_call + listed + flag);
+  }
+  // A record made without a text is named by its number.
+  TDevEntry unnamed("", 7, GetParam());
+  unnamed.Serial = 42;
+  EXPECT_EQ(open(unnamed), open_call + "42" + flag);
 
   recording::Calls.clear();
   ASSERT_TRUE(channel_.DevOpen(dev_));

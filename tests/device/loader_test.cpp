@@ -54,9 +54,17 @@ TEST(LoadQLLibrary, LoadsTheRealLibraryWithEveryName) {
         reinterpret_cast<const void*>(ql->QL_CloseDevice),
         reinterpret_cast<const void*>(ql->QL_ReadNotTimeOut),
         reinterpret_cast<const void*>(ql->QL_Write), reinterpret_cast<const void*>(ql->QL_Purge),
-        reinterpret_cast<const void*>(ql->QL_SetTimeouts)}) {
+        reinterpret_cast<const void*>(ql->QL_SetTimeouts),
+        reinterpret_cast<const void*>(ql->QL_GetOpenError)}) {
     EXPECT_NE(fn, nullptr);
   }
+}
+
+TEST(LoadQLLibrary, ALibraryThatCannotTellWhyAnOpenFailedStillLoads) {
+  const auto ql = LoadQLLibrary(kLibs + "/zizuz_seven/");
+  ASSERT_NE(ql, nullptr);
+  EXPECT_EQ(ql->QL_GetOpenError, nullptr);
+  EXPECT_NE(ql->QL_SetTimeouts, nullptr);
 }
 
 TEST(LoadQLLibrary, MissingNameOrMissingFileGivesNull) {

@@ -2,11 +2,17 @@
 // and how it fails. Devices are pseudo-terminals published in a scratch device directory.
 
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "loaded_libs.h"
@@ -154,6 +160,53 @@ TEST_F(Zizuz, OpensByInterfaceAndSerialNumber) {
   ASSERT_EQ(handles_.size(), 2u);
   EXPECT_NE(handles_[0], handles_[1]);
   EXPECT_LT(handles_[1], 1u << 16);
+}
+
+// Why an open failed, for the calling thread only: a tty whose mode allows nobody, opened by a
+// thread without the capabilities by which root would open it anyway, gives EACCES and the
+// tty's own path behind the link.
+TEST_F(Zizuz, OpenErrorTellsTheCallingThreadWhyItsTtyWouldNotOpen) {
+  ASSERT_NE(ql_->QL_GetOpenError, nullptr);
+  dir_.Link(MakerEntry("77"), device_.TtyPath());
+  const auto open_error = [&](uint32_t path_size = 256) {
+    int32_t error = -1;
+    std::string path(256, 'x');
+    EXPECT_EQ(ql_->QL_GetOpenError(&error, path.data(), path_size), 0u);
+    path.resize(::strnlen(path.data(), path.size()));
+    return std::make_pair(error, path);
+  };
+  struct stat info {};
+  ASSERT_EQ(::stat(device_.TtyPath().c_str(), &info), 0);
+  ASSERT_EQ(::chmod(device_.TtyPath().c_str(), 0), 0);
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps[2] = {};
+  ASSERT_EQ(::syscall(SYS_capget, &header, caps), 0);
+  EXPECT_EQ(Open(kQlListAll, "78"), 0u);  // this thread's own record: nothing found
+  std::pair<int32_t, std::string> denied, cut, other_thread;
+  std::thread opener([&] {
+    __user_cap_data_struct reduced[2] = {caps[0], caps[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    ASSERT_EQ(::syscall(SYS_capset, &header, reduced), 0);
+    EXPECT_EQ(Open(kQlListAll, "77"), 0u);
+    denied = open_error();
+    cut = open_error(4);
+  });
+  opener.join();
+  other_thread = open_error();
+  ::chmod(device_.TtyPath().c_str(), info.st_mode & 07777);
+
+  EXPECT_EQ(denied, std::make_pair(int32_t{EACCES}, device_.TtyPath()));
+  EXPECT_EQ(cut.second, device_.TtyPath().substr(0, 3)) << "cut to the buffer, NUL included";
+  EXPECT_EQ(other_thread, std::make_pair(int32_t{0}, std::string())) << "per thread";
+
+  // A later open that finds nothing, or opens, clears it.
+  EXPECT_EQ(Open(kQlListAll, "78"), 0u);
+  EXPECT_EQ(open_error().first, 0);
+  EXPECT_NE(Open(kQlListAll, "77"), 0u);
+  EXPECT_EQ(open_error(), std::make_pair(int32_t{0}, std::string()));
+  int32_t error = 0;
+  EXPECT_NE(ql_->QL_GetOpenError(nullptr, nullptr, 0), 0u);
+  EXPECT_NE(ql_->QL_GetOpenError(&error, nullptr, 8), 0u);
 }
 
 TEST_F(Zizuz, CloseClearsTheHandleAndStaleHandlesFailEverywhere) {

@@ -131,6 +131,8 @@ updater::FT_STATUS FtGet(updater::FT_DEVICE_LIST_INFO_NODE* nodes, updater::DWOR
   }
   for (size_t i = 0; i < g_ftdi->nodes.size(); ++i) {
     std::memset(&nodes[i], 0, sizeof nodes[i]);
+    nodes[i].Flags = g_ftdi->nodes[i].flags;
+    nodes[i].LocId = g_ftdi->nodes[i].locId;
     // Fields filled to the brim carry no terminating zero, as the vendor's may not.
     std::memcpy(nodes[i].SerialNumber, g_ftdi->nodes[i].serial.data(),
                 std::min(g_ftdi->nodes[i].serial.size(), sizeof nodes[i].SerialNumber));

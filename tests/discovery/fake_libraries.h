@@ -57,6 +57,8 @@ class ScriptedFtdi {
   struct Node {
     std::string serial;
     std::string description;
+    uint32_t flags = 0;  // 1: opened by someone
+    uint32_t locId = 0;
   };
 
   ScriptedFtdi();

@@ -129,6 +129,51 @@ TEST(ScanCycle, FtdiEmptyDescriptionIsRetriedFiftyTimesThenNothingIsListed) {
   EXPECT_TRUE(outcome.Lines.empty());
 }
 
+// The kernel's serial driver holds every FTDI chip on Linux: the vendor's library lists such a
+// node as opened with no description, and it stays so. It is left out at once, without the
+// retries, and told about once while it stays; a tracker flagged as opened (by a job of ours)
+// still has its description and is listed.
+TEST(ScanCycle, FtdiNodeHeldByAnotherDriverIsLeftOutAndToldOnce) {
+  const auto held_line = [](const std::string& name) {
+    return Line{0, 0,
+                "Устройство FTDI (" + name +
+                    ") занято другим драйвером (обычно ftdi_sio) и пропущено. Если это прибор, "
+                    "освободите его: установите правила udev из пакета программы или выполните "
+                    "sudo rmmod ftdi_sio"};
+  };
+  const ScriptedFtdi::Node adapter = {.flags = 1, .locId = 0x2113};
+  ScriptedFtdi ftdi;
+  ftdi.nodes = {adapter,
+                {"123", "Veltorium"},
+                {.serial = "FT9A", .flags = 1},
+                {.serial = "124", .description = "Veltorium", .flags = 1}};
+  std::vector<uint32_t> sleeps;
+  ScanRig rig(&ftdi.Table(), nullptr, RecordingClock(&sleeps));
+
+  const ScanOutcome first = rig.Run();
+  EXPECT_EQ(ftdi.createCalls, 1);
+  EXPECT_TRUE(sleeps.empty()) << "a held node is not waited for";
+  ASSERT_EQ(first.NewDevices.size(), 2u);
+  EXPECT_EQ(first.NewDevices[0]->Serial, 123);
+  EXPECT_EQ(first.NewDevices[1]->Serial, 124);
+  EXPECT_EQ(first.Lines, (std::vector<Line>{held_line("номер 1 в списке, расположение 0x2113"),
+                                            held_line("номер 3 в списке, серийный номер FT9A")}));
+
+  EXPECT_TRUE(rig.Run().Lines.empty()) << "told once, not at every scan";
+
+  ftdi.nodes.erase(ftdi.nodes.begin());  // the adapter is unplugged...
+  EXPECT_TRUE(rig.Run().Lines.empty());
+  ftdi.nodes.push_back(adapter);  // ...and plugged back, now listed last
+  EXPECT_EQ(rig.Run().Lines, std::vector<Line>{held_line("номер 4 в списке, расположение 0x2113")});
+  EXPECT_EQ(ftdi.createCalls, 4);
+
+  // A node still being set up (not flagged) beside a held one still brings the retries.
+  ftdi.nodes.push_back({"125", ""});
+  sleeps.clear();
+  EXPECT_TRUE(rig.Run().NewDevices.empty());
+  EXPECT_EQ(sleeps, std::vector<uint32_t>(49, 100));
+}
+
 TEST(ScanCycle, FtdiDescriptionMustBeExactlyTheMakersName) {
   ScriptedFtdi ftdi;
   ftdi.nodes = {{"1", "veltorium"},  {"2", "Veltorium "}, {"3", "Veltorium"},

@@ -48,6 +48,7 @@ ScanOutcome ScanRig::Run() {
   context.DevList = &DevList;
   context.DevListLock = &DevListLock;
   context.Clock = clock_;
+  context.Notices = &Notices;
   context.Sink = [&outcome](int kind, int32_t serial, const std::string& text) {
     outcome.Lines.push_back({kind, serial, text});
   };
@@ -58,6 +59,9 @@ ScanOutcome ScanRig::Run() {
     outcome.ErrorCode = done->ErrorCode;
     outcome.LastReply = done->LastReply;
     outcome.NewDevices = std::move(done->NewDevices);
+    for (const TScanNotice& notice : done->Notices) {
+      outcome.Notices.push_back({notice.Kind, notice.Serial, notice.Text});
+    }
     ended = true;
   };
   scan->Start();

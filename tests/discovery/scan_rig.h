@@ -47,6 +47,7 @@ struct ScanOutcome {
   int32_t LastReply = -1;
   updater::TDevList NewDevices;  // taken over from the ended scan
   std::vector<Line> Lines;
+  std::vector<Line> Notices;  // the lines the end handler writes after the error line
 };
 
 // Runs scans the way the main window does: one thread, its lines written on this thread,
@@ -62,6 +63,7 @@ class ScanRig {
   updater::TDispatcher Dispatcher;
   updater::TDevList DevList;
   std::mutex DevListLock;
+  updater::TScanNotices Notices;  // shared by every scan of the rig, as the window's
 
  private:
   const updater::TFtdiLibrary* ftdi_;

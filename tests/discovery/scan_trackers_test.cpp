@@ -3,7 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <linux/capability.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <chrono>
+#include <filesystem>
+#include <functional>
 
 #include "scan_rig.h"
 
@@ -149,6 +156,145 @@ TEST(ScanTrackersMixed, FtdiTrackersAreListedFirstAndOnlyWithTheMakersDescriptio
   EXPECT_EQ(outcome.NewDevices[1]->Serial, 701);
   EXPECT_EQ(outcome.NewDevices[1]->Driver, 1u);
   EXPECT_TRUE(trackers.Host->Requests("702").empty());
+}
+
+// The vendor's library opens by serial text and matches it exactly: a tracker listed as "0042"
+// is opened as "0042", not as the number's "42".
+TEST(ScanTrackersMixed, FtdiTrackerWhoseSerialHasLeadingZerosIsOpened) {
+  TrackerRig trackers;
+  ASSERT_NE(trackers.Ftdi, nullptr);
+  trackers.Plug(Tracker("0042", DriverKind::Ftdi, TrackerMode::BootLoader));
+  ScanRig scans(trackers.Ftdi.get(), trackers.Ql.get());
+  const ScanOutcome outcome = scans.Run();
+  EXPECT_EQ(outcome.ErrorCode, 0);
+  ASSERT_EQ(outcome.NewDevices.size(), 1u);
+  EXPECT_EQ(outcome.NewDevices[0]->Serial, 42);
+  EXPECT_TRUE(outcome.NewDevices[0]->BootMode);
+  EXPECT_EQ(Received(*trackers.Host, "0042"), (std::vector<std::string>{"F4", "F5", "F10"}));
+}
+
+// Takes a tty away from this thread and the threads it starts, as an ordinary user meets a tty
+// that udev left to root: its mode allows nobody, and the thread sheds the capabilities by
+// which root would open it anyway. Both come back at the end of the scope.
+class NoAccess {
+ public:
+  explicit NoAccess(const std::string& tty) : tty_(tty) {
+    struct stat info {};
+    EXPECT_EQ(::stat(tty_.c_str(), &info), 0) << tty_;
+    mode_ = info.st_mode & 07777;
+    EXPECT_EQ(::chmod(tty_.c_str(), 0), 0) << tty_;
+    EXPECT_EQ(::syscall(SYS_capget, &header_, caps_), 0);
+    __user_cap_data_struct reduced[2] = {caps_[0], caps_[1]};
+    reduced[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH));
+    EXPECT_EQ(::syscall(SYS_capset, &header_, reduced), 0);
+  }
+  ~NoAccess() {
+    ::syscall(SYS_capset, &header_, caps_);
+    ::chmod(tty_.c_str(), mode_);
+  }
+  NoAccess(const NoAccess&) = delete;
+  NoAccess& operator=(const NoAccess&) = delete;
+
+ private:
+  std::string tty_;
+  mode_t mode_ = 0;
+  __user_cap_header_struct header_{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct caps_[2] = {};
+};
+
+std::string MakerTty(const TrackerRig& trackers, const std::string& serial) {
+  return std::filesystem::canonical(trackers.Dir.Path() + "/by-id/usb-Veltorium_Tracker_" + serial +
+                                    "-if00")
+      .string();
+}
+
+// A tracker whose tty the user may not open fails the cycle as any failed open does; the line
+// after the cycle's error line names the tty and the fix, once however often the scan looks
+// again, and the tracker is found as soon as access is given.
+TEST(ScanTrackersAccess, TtyWithoutPermissionIsToldOnceWithItsPathAndTheFix) {
+  TrackerRig trackers;
+  ASSERT_NE(trackers.Ql, nullptr);
+  trackers.Plug(Tracker("901", DriverKind::Maker, TrackerMode::BootLoader));
+  trackers.Plug(Tracker("902", DriverKind::Maker, TrackerMode::BootLoader));
+  const std::string tty = MakerTty(trackers, "901");
+  ScanRig scans(trackers.Ftdi.get(), trackers.Ql.get());
+  std::vector<ScanOutcome> denied;
+  {
+    NoAccess no_access(tty);
+    denied.push_back(scans.Run());
+    denied.push_back(scans.Run());
+  }
+  for (const ScanOutcome& outcome : denied) {
+    EXPECT_EQ(outcome.ErrorCode, 7);
+    EXPECT_TRUE(outcome.Lines.empty());
+  }
+  const Line told = {1, 901,
+                     "Нет прав на открытие порта " + tty +
+                         ". Установите правила udev из пакета программы или добавьте "
+                         "пользователя в группу dialout (sudo usermod -aG dialout $USER) и "
+                         "войдите в систему заново"};
+  EXPECT_EQ(denied[0].Notices, std::vector<Line>{told});
+  EXPECT_TRUE(denied[1].Notices.empty()) << "told once, not at every scan";
+
+  const ScanOutcome allowed = scans.Run();
+  EXPECT_EQ(allowed.ErrorCode, 0);
+  EXPECT_EQ(allowed.NewDevices.size(), 2u);
+  EXPECT_TRUE(allowed.Notices.empty());
+}
+
+// The maker's library as loaded, with a hook that runs on the scan thread before each open.
+std::function<void(const char* serial)> before_open;
+updater::TQlLibrary::OpenDeviceFn* real_open = nullptr;
+
+uint32_t HookedOpen(uint16_t list_code, const char* serial, uint32_t* handle) {
+  if (before_open) {
+    before_open(serial);
+  }
+  return real_open(list_code, serial, handle);
+}
+
+// A new tracker's tty vanishes between the listing and its open: the cycle fails as for any
+// device that will not open, with no permission line; a known tracker keeps its place and the
+// next scan finds the other new one.
+TEST(ScanTrackersMixed, TtyVanishingBetweenListingAndOpenCostsOnlyThatCycle) {
+  TrackerRig trackers;
+  ASSERT_NE(trackers.Ql, nullptr);
+  updater::TQlLibrary hooked;
+  hooked.QL_GetListDevices = trackers.Ql->QL_GetListDevices;
+  hooked.QL_OpenDevice = &HookedOpen;
+  hooked.QL_CloseDevice = trackers.Ql->QL_CloseDevice;
+  hooked.QL_ReadNotTimeOut = trackers.Ql->QL_ReadNotTimeOut;
+  hooked.QL_Write = trackers.Ql->QL_Write;
+  hooked.QL_Purge = trackers.Ql->QL_Purge;
+  hooked.QL_SetTimeouts = trackers.Ql->QL_SetTimeouts;
+  hooked.QL_GetOpenError = trackers.Ql->QL_GetOpenError;
+  real_open = trackers.Ql->QL_OpenDevice;
+
+  trackers.Plug(Tracker("950", DriverKind::Maker, TrackerMode::BootLoader));
+  ScanRig scans(nullptr, &hooked);
+  ScanOutcome known = scans.Run();
+  ASSERT_EQ(known.NewDevices.size(), 1u);
+  scans.DevList = std::move(known.NewDevices);
+
+  trackers.Plug(Tracker("951", DriverKind::Maker, TrackerMode::BootLoader));
+  trackers.Plug(Tracker("952", DriverKind::Maker, TrackerMode::BootLoader));
+  before_open = [&](const char* serial) {
+    if (std::string(serial) == "951") {
+      EXPECT_TRUE(trackers.Host->Unplug("951"));
+    }
+  };
+  const ScanOutcome vanished = scans.Run();
+  before_open = nullptr;
+  EXPECT_EQ(vanished.ErrorCode, 7);
+  EXPECT_TRUE(vanished.Lines.empty());
+  EXPECT_TRUE(vanished.Notices.empty());
+  EXPECT_FALSE(scans.DevList[0]->Removed);
+
+  const ScanOutcome next = scans.Run();
+  EXPECT_EQ(next.ErrorCode, 0);
+  ASSERT_EQ(next.NewDevices.size(), 1u);
+  EXPECT_EQ(next.NewDevices[0]->Serial, 952);
+  EXPECT_FALSE(scans.DevList[0]->Removed);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -87,6 +88,41 @@ TEST(JobWindow, EveryMapAndBothLibrariesGetTheImageAtTheirFirstWritableSector) {
     EXPECT_TRUE(differ.first == flash.end())
         << "first difference at 0x" << std::hex << (differ.first - flash.begin());
   }
+}
+
+// An ordinary USB-serial adapter that the kernel's driver holds sits beside two FTDI trackers,
+// one whose serial has leading zeros: both trackers are found and flashed, and the adapter gets
+// one line however often the window scans.
+TEST(JobWindow, FtdiTrackersBesideADeviceHeldByAnotherDriverAreFlashed) {
+  discovery_test::TrackerRig trackers;
+  const std::filesystem::path ftdi_dir = trackers.Dir.Path() + "/ftdi";
+  std::filesystem::create_directories(ftdi_dir);
+  // No description: held by another driver, as the stand-in reads it.
+  std::filesystem::create_symlink("/dev/null", ftdi_dir / "ADAPTER");
+  trackers.Plug(BootTracker("0042", DriverKind::Ftdi));
+  trackers.Plug(BootTracker("7301", DriverKind::Ftdi));
+  Window window(true);
+  const auto flashed = [&](std::initializer_list<int32_t> serials) {
+    return window.Settled(serials.size()) &&
+           std::all_of(serials.begin(), serials.end(), [&](int32_t serial) {
+             return window.Panel(serial)->lblMessage->text() == kSucceeded;
+           });
+  };
+  ASSERT_TRUE(Eventually([&] { return flashed({42, 7301}); }));
+  // More scans: a tracker plugged, and two asked for by hand.
+  trackers.Plug(BootTracker("7302", DriverKind::Maker));
+  ASSERT_TRUE(Eventually([&] { return flashed({42, 7301, 7302}); }));
+  for (int i = 0; i < 2; ++i) {
+    window.Form().StartScan();
+    ASSERT_TRUE(Eventually([&] { return window.Idle(); }));
+  }
+
+  EXPECT_EQ(trackers.Host->Status("0042").finish, sim::FinishState::Succeeded);
+  EXPECT_EQ(trackers.Host->Status("7301").finish, sim::FinishState::Succeeded);
+  const QStringList log = window.LogLines();
+  EXPECT_EQ(log.filter(QString::fromUtf8("занято другим драйвером")).size(), 1)
+      << log.join("\n").toStdString();
+  EXPECT_TRUE(log.filter(QString::fromUtf8("Ошибка")).isEmpty()) << log.join("\n").toStdString();
 }
 
 // Four trackers plugged at once while the window runs: four jobs side by side, each moving

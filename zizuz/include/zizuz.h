@@ -67,6 +67,14 @@ ZIZUZ_API uint32_t QL_Purge(uint32_t handle);
 /* Read and write time-outs in milliseconds (defaults 500 and 200). */
 ZIZUZ_API uint32_t QL_SetTimeouts(uint32_t handle, uint32_t read_ms, uint32_t write_ms);
 
+/* Why the last QL_OpenDevice on the calling thread found its device but could not open it:
+ * *error receives the errno of the tty's open (EACCES: the user may not use the tty), 0 when
+ * that call opened its device, found none, or no call was made on this thread. path, when not
+ * null, receives the tty's path (links resolved), cut to path_size bytes with its NUL; an empty
+ * text when *error is 0. Added after the seven functions above: a caller that wants it looks it
+ * up and does without it when it is missing. */
+ZIZUZ_API uint32_t QL_GetOpenError(int32_t* error, char* path, uint32_t path_size);
+
 #ifdef __cplusplus
 }
 #endif
