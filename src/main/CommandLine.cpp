@@ -1,7 +1,5 @@
 #include "CommandLine.h"
 
-#include <unistd.h>
-
 #include <sys/stat.h>
 #include <QFile>
 #include <string_view>
@@ -47,12 +45,13 @@ bool IsFirmwareFile(const std::string& arg) {
   if (!EqualsIgnoringAsciiCase(Extension(arg), ".eraw")) {
     return false;
   }
-  // A folder or a file we may not read would only fail later, at the first load.
+  // Only a file counts, readable or not: a file the technician named must never be replaced by
+  // the embedded image; if it cannot be read, its load fails and says so.
   struct stat info {};
   if (::stat(arg.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
     return false;
   }
-  return ::access(arg.c_str(), R_OK) == 0 && RepresentableAsText(arg);
+  return RepresentableAsText(arg);
 }
 
 bool IsExternSwitch(std::string_view arg) {

@@ -1,7 +1,11 @@
 #include "Dialogs.h"
 
+#include <QApplication>
+#include <QDialog>
 #include <QFileDialog>
+#include <QLoggingCategory>
 #include <QMessageBox>
+#include <QTimer>
 #include <cstdio>
 #include <cstdlib>
 
@@ -9,13 +13,35 @@ namespace updater {
 
 namespace {
 
+Q_LOGGING_CATEGORY(lcDialogs, "updater.dialogs", QtInfoMsg)
+
+// Set once the program has been asked to end: from then on no box waits for the user.
+bool g_dismissed = false;
+
+void WriteBoxToStderr(const QString& text) {
+  const QByteArray line =
+      (QString::fromUtf8(kErrorCaption) + QStringLiteral(": ") + text + QLatin1Char('\n')).toUtf8();
+  std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
+  std::fflush(stderr);
+}
+
 class TQtDialogs : public TDialogs {
  public:
   void Error(const QString& text) override {
+    if (g_dismissed) {
+      // Nobody is left to answer it; the message is not lost for all that.
+      WriteBoxToStderr(text);
+      return;
+    }
+    // Served by the box's own loop, so the trace says the box is up and waiting.
+    QTimer::singleShot(0, qApp, [text] { qCDebug(lcDialogs).noquote() << "box waits:" << text; });
     QMessageBox::critical(nullptr, QString::fromUtf8(kErrorCaption), text);
   }
 
   QString OpenFileName(QWidget* parent, const QString& directory, const QString& filter) override {
+    if (g_dismissed) {
+      return {};
+    }
     return QFileDialog::getOpenFileName(parent, QString(), directory, filter);
   }
 };
@@ -23,13 +49,7 @@ class TQtDialogs : public TDialogs {
 // Nobody is there to press OK: the box is reported on stderr and counts as answered.
 class TStderrDialogs : public TDialogs {
  public:
-  void Error(const QString& text) override {
-    const QByteArray line =
-        (QString::fromUtf8(kErrorCaption) + QStringLiteral(": ") + text + QLatin1Char('\n'))
-            .toUtf8();
-    std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-    std::fflush(stderr);
-  }
+  void Error(const QString& text) override { WriteBoxToStderr(text); }
 
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
 };
@@ -44,6 +64,18 @@ TDialogs& DefaultDialogs() {
     return stderr_dialogs;
   }
   return qt_dialogs;
+}
+
+void DismissDialogs() {
+  g_dismissed = true;
+  // A rejected box's loop returns once the signal's handler is done; boxes opened inside other
+  // boxes return innermost first.
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    auto* dialog = qobject_cast<QDialog*>(widget);
+    if (dialog != nullptr && dialog->isVisible()) {
+      dialog->reject();
+    }
+  }
 }
 
 }  // namespace updater

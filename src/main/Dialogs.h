@@ -3,7 +3,8 @@
 //
 // The default implementation shows real Qt dialogs. With UPDATER_DIALOGS_TO_STDERR set in the
 // environment, boxes print "caption: text" to stderr and return at once and file dialogs are
-// cancelled, so that a test can run the real executable without a user at the screen.
+// cancelled, so that a test can run the real executable without a user at the screen. The
+// category "updater.dialogs" traces each real box once it waits for the user.
 //
 // Threads: main thread only, like every widget.
 
@@ -30,5 +31,10 @@ class TDialogs {
 
 // The process's dialogs: real ones, or the stderr stand-in chosen by the environment.
 TDialogs& DefaultDialogs();
+
+// For a program asked to end: every open box and dialog of the process is closed as if
+// cancelled, and from now on the default dialogs never wait for the user (a box that would come
+// is written to stderr, a file dialog counts as cancelled).
+void DismissDialogs();
 
 }  // namespace updater

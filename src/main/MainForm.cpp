@@ -10,6 +10,7 @@
 #include "FormFont.h"
 #include "RightAnchors.h"
 #include "SingleInstance.h"
+#include "UpdaterApplication.h"
 
 namespace updater {
 
@@ -129,10 +130,22 @@ void TMainForm::FormShow() {
   Step("LoadSettings");
   LoadSettings();
   Step("btnFwLoadClick");
-  btnFwLoadClick();
+  try {
+    btnFwLoadClick();
+  } catch (...) {
+    // The box a press of the read button would give (an oversize image). The start-up goes on
+    // without an image, as after any failed load: a window without its libraries would never
+    // find a tracker.
+    Dialogs().Error(CurrentExceptionText());
+  }
   edFWFile->view()->setMinimumWidth(kDropDownWidth);
 
   LoadDriverLibraries();
+  libraries_loaded_ = true;
+  if (scan_waits_for_libraries_) {
+    scan_waits_for_libraries_ = false;
+    StartScan();
+  }
   if (!FtdiLibrary) {
     Dialogs().Error(QString::fromUtf8(kFtdiMissingText));
   }
@@ -202,6 +215,12 @@ void TMainForm::DeviceChange() {
 
 void TMainForm::DevTimerTimer() {
   DevTimer.stop();
+  if (!libraries_loaded_) {
+    // A box of the first load runs its own event loop, which serves this tick before the first
+    // show has loaded the libraries: the scan waits for them instead of finding nothing.
+    scan_waits_for_libraries_ = true;
+    return;
+  }
   StartScan();
 }
 

@@ -96,7 +96,8 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   QTimer RescanTimer;  // 3000 ms, disabled; nothing enables it
 
   // --- Lifecycle ------------------------------------------------------------------------
-  // Start-up sequence; runs once, on the first show (later calls do nothing).
+  // Start-up sequence; runs once, on the first show (later calls do nothing). An error the first
+  // firmware load raises is shown in a box, and the sequence goes on as after a failed load.
   void FormShow();
   // Shutdown sequence; runs once, from the destructor at the latest.
   void FormDestroy();
@@ -145,6 +146,8 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   THotPlugSource* HotPlug = nullptr;  // device-change notifications; a child of the window
 
   // --- Timers -----------------------------------------------------------------------------
+  // Starts a scan; a tick that comes before the first show has loaded the driver libraries is
+  // served once they are loaded.
   void DevTimerTimer();
   void RescanTimerTimer();
 
@@ -183,6 +186,8 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   TDialogs* dialogs_;
   TRightAnchors* file_anchors_ = nullptr;  // of GroupBox1's controls; a child of GroupBox1
   bool form_shown_ = false;
+  bool libraries_loaded_ = false;          // the first show has loaded the driver libraries
+  bool scan_waits_for_libraries_ = false;  // DevTimer ticked before they were loaded
   bool form_destroyed_ = false;
 };
 

@@ -50,7 +50,12 @@ int main(int argc, char** argv) {
     auto form = std::make_unique<updater::TMainForm>(args);
     QObject::connect(&instance, &updater::TSingleInstance::RestoreRequested, form.get(),
                      &updater::TMainForm::RestoreRequest);
-    updater::TTerminationSignals termination([&form] { form->close(); });
+    // The boxes first: a box waits in a loop of its own, and the start-up it holds up must not
+    // open another that waits.
+    updater::TTerminationSignals termination([&form] {
+      updater::DismissDialogs();
+      form->close();
+    });
     // Served before the first show, whose start-up boxes may wait for the user a long time.
     if (lock == updater::TSingleInstance::TLock::Owned && !instance.Listen()) {
       std::fprintf(stderr, "single instance: cannot serve %s\n", qPrintable(instance.ServerPath()));

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <optional>
 #include <stdexcept>
+#include <utility>
 
 #include "EmbeddedImage.h"
 #include "FirmwareBlock.h"
@@ -163,7 +164,9 @@ std::vector<uint8_t> ExpectedFlash(const sim::SimSectorMap& map,
   return expected;
 }
 
-Window::Window(bool auto_write) : form_(std::make_unique<TMainForm>(std::vector<std::string>{})) {
+Window::Window(bool auto_write, std::vector<std::string> args, std::function<void()> while_box_open)
+    : form_(std::make_unique<TMainForm>(std::move(args))) {
+  dialogs.while_open = std::move(while_box_open);
   form_->SetDialogs(dialogs);
   form_->Loaders = CountingLoaders();
   form_->show();

@@ -25,9 +25,16 @@ bool Eventually(const std::function<bool()>& pred, int timeout_ms = 120000);
 
 class NoDialogs : public updater::TDialogs {
  public:
-  void Error(const QString& text) override { errors << text; }
+  void Error(const QString& text) override {
+    errors << text;
+    if (while_open) {
+      while_open();
+    }
+  }
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return {}; }
   QStringList errors;
+  // Run inside each box, as a real box runs the event loop while it waits.
+  std::function<void()> while_open;
 };
 
 // Devices the window holds open through either library right now; the loaders below count
@@ -54,10 +61,12 @@ std::vector<uint8_t> ExpectedFlash(const updater::sim::SimSectorMap& map,
                                    const std::vector<uint8_t>& preload,
                                    const std::vector<uint8_t>& payload);
 
-// The main window, shown; automatic flashing as asked (set before its first scan).
+// The main window, shown; automatic flashing as asked (set before its first scan). args: its
+// command line; while_box_open: what each box does while it is open.
 class Window {
  public:
-  explicit Window(bool auto_write);
+  explicit Window(bool auto_write, std::vector<std::string> args = {},
+                  std::function<void()> while_box_open = {});
   ~Window();  // closes it, unless a test did already
   Window(const Window&) = delete;
   Window& operator=(const Window&) = delete;

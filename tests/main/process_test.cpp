@@ -1,6 +1,7 @@
 // The real executable, started as separate processes from a private copy: single instance,
 // the integrity check, the missing-library boxes and the ending by signal. Boxes go to stderr
-// (UPDATER_DIALOGS_TO_STDERR); the instance traces come from the "updater.instance" category.
+// (UPDATER_DIALOGS_TO_STDERR) unless a test needs them to wait; the traces come from the
+// "updater.instance" and "updater.dialogs" categories.
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -33,13 +34,19 @@ class ProcessTest : public testing::Test {
     ASSERT_TRUE(QFile::copy(QStringLiteral(ZIZUZ_LIB), app_dir_.path() + "/libZIZUZ.so"));
   }
 
-  std::unique_ptr<QProcess> Start(const QString& program, bool minimized = false) {
+  // real_boxes: the boxes are real and wait for a key nobody presses.
+  std::unique_ptr<QProcess> Start(const QString& program, bool minimized = false,
+                                  bool real_boxes = false) {
     auto process = std::make_unique<QProcess>();
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
-    env.insert("UPDATER_DIALOGS_TO_STDERR", "1");
+    if (real_boxes) {
+      env.remove("UPDATER_DIALOGS_TO_STDERR");
+    } else {
+      env.insert("UPDATER_DIALOGS_TO_STDERR", "1");
+    }
     env.insert("XDG_RUNTIME_DIR", runtime_dir_.path());
-    env.insert("QT_LOGGING_RULES", "updater.instance.debug=true");
+    env.insert("QT_LOGGING_RULES", "updater.instance.debug=true;updater.dialogs.debug=true");
     env.insert("LD_LIBRARY_PATH", "");
     if (minimized) {
       env.insert("UPDATER_START_MINIMIZED", "1");
@@ -121,6 +128,40 @@ TEST_F(ProcessTest, LockOfAKilledInstanceDoesNotBlockTheNextStart) {
   EXPECT_EQ(Finish(*other), 0);
   ::kill(static_cast<pid_t>(next->processId()), SIGINT);
   EXPECT_EQ(Finish(*next), 0);
+}
+
+// A start-up box waits for a key; SIGTERM or SIGINT closes it, the boxes still to come do not
+// wait, and the window closes as its close button does: settings saved, exit 0.
+TEST_F(ProcessTest, SignalClosesAWaitingBoxAndEndsLikeTheCloseButton) {
+  const QString settings = app_dir_.path() + QStringLiteral("/ZUDUDerovo.ini");
+  const QString ql_box_line =
+      QStringLiteral("Veltorium Firmware Loader: Драйвер устройств QL не установлен.");
+  struct Case {
+    const char* name;
+    bool makers_library;
+    int signal;
+  };
+  // Without the maker's library two more boxes would follow the first.
+  for (const Case& c : {Case{"neither library, SIGINT", false, SIGINT},
+                        Case{"no FTDI library, SIGTERM", true, SIGTERM}}) {
+    SCOPED_TRACE(c.name);
+    QFile::remove(settings);
+    if (c.makers_library) {
+      AddMakersLibrary();
+    }
+    auto process = Start(exe_, /*minimized=*/false, /*real_boxes=*/true);
+    ASSERT_TRUE(
+        WaitForErr(*process, QStringLiteral("box waits: Драйвер устройств FTDI не установлен.")))
+        << Err(*process).toStdString();
+    EXPECT_FALSE(QFile::exists(settings));
+    ::kill(static_cast<pid_t>(process->processId()), c.signal);
+    EXPECT_EQ(Finish(*process), 0);
+    EXPECT_TRUE(QFile::exists(settings));
+    const QString err = Err(*process);
+    EXPECT_EQ(err.count(QStringLiteral("box waits:")), 1) << err.toStdString();
+    // The boxes nobody can answer any more are not lost.
+    EXPECT_EQ(err.contains(ql_box_line), !c.makers_library) << err.toStdString();
+  }
 }
 
 TEST_F(ProcessTest, NeitherLibraryShowsThreeBoxesInOrderAndEnds) {
