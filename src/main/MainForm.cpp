@@ -156,6 +156,7 @@ void TMainForm::CloseAllDevices() {
 }
 
 void TMainForm::DeviceChange() {
+  FSpoiledRetries = 0;
   DevTimer.stop();
   DevTimer.start();
 }

@@ -91,6 +91,22 @@ TEST(JobWindow, EveryMapAndBothLibrariesGetTheImageAtTheirFirstWritableSector) {
 
 // Four trackers plugged at once while the window runs: four jobs side by side, each moving
 // its own panel's bar from its own progress.
+// Its first query unanswered, the tracker spoils the scan's cycle; nothing changes on the bus
+// afterwards, yet it must still be found and flashed.
+TEST(JobWindow, TrackerThatMissedItsFirstQueryIsFoundAgainWithoutAReplug) {
+  discovery_test::TrackerRig trackers;
+  Window window(true);
+  ASSERT_TRUE(Eventually([&] { return window.Idle(); }));
+  sim::TrackerConfig config = BootTracker("7301", DriverKind::Maker);
+  config.faults.dropAt = {1};
+  trackers.Plug(config);
+  ASSERT_TRUE(Eventually([&] {
+    return window.Settled(1) && window.Panel(7301) != nullptr &&
+           window.Panel(7301)->lblMessage->text() == kSucceeded;
+  }));
+  EXPECT_EQ(trackers.Host->Status("7301").finish, sim::FinishState::Succeeded);
+}
+
 TEST(JobWindow, FourTrackersPluggedAtOnceAreFlashedSideBySide) {
   discovery_test::TrackerRig trackers;
   Window window(true);
