@@ -12,7 +12,7 @@
 
 #include "HandleRegistry.h"
 #include "SimDirectory.h"
-#include "TtyPort.h"
+#include "SocketLine.h"
 
 #define FT_API extern "C" __attribute__((visibility("default")))
 
@@ -79,12 +79,12 @@ FT_STATUS OpenListed(const TSimDevice& device, FT_HANDLE* handle) {
   if (device.HeldByOther) {
     return FT_DEVICE_NOT_OPENED;
   }
-  auto tty = ttyport::TTtyPort::Open(device.Path);
-  if (!tty) {
+  auto line = d2xxsim::TSocketLine::Connect(device.Path);
+  if (!line) {
     return FT_DEVICE_NOT_OPENED;
   }
   auto open = std::make_shared<TOpenDevice>();
-  open->Tty = std::move(tty);
+  open->Line = std::move(line);
   open->Serial = device.Serial;
   open->Description = device.Description;
   void* added = Registry().Add(std::move(open));
@@ -201,7 +201,7 @@ FT_API FT_STATUS FT_OpenEx(void* pvArg1, DWORD dwFlags, FT_HANDLE* pHandle) {
 }
 
 FT_API FT_STATUS FT_Close(FT_HANDLE h) {
-  // The tty closes when the last call still using it returns.
+  // The line closes when the last call still using it returns.
   return Registry().Remove(h) ? FT_OK : FT_INVALID_HANDLE;
 }
 
@@ -210,7 +210,7 @@ FT_API FT_STATUS FT_ResetDevice(FT_HANDLE h) {
   if (!device) {
     return FT_INVALID_HANDLE;
   }
-  return device->Tty->Alive() ? FT_OK : FT_IO_ERROR;
+  return device->Line->Alive() ? FT_OK : FT_IO_ERROR;
 }
 
 FT_API FT_STATUS FT_Purge(FT_HANDLE h, ULONG ulMask) {
@@ -218,10 +218,10 @@ FT_API FT_STATUS FT_Purge(FT_HANDLE h, ULONG ulMask) {
   if (!device) {
     return FT_INVALID_HANDLE;
   }
-  if (!device->Tty->Alive()) {
+  if (!device->Line->Alive()) {
     return FT_IO_ERROR;
   }
-  device->Tty->Purge((ulMask & FT_PURGE_RX) != 0, (ulMask & FT_PURGE_TX) != 0);
+  device->Line->Purge((ulMask & FT_PURGE_RX) != 0);
   return FT_OK;
 }
 
@@ -245,13 +245,13 @@ FT_API FT_STATUS FT_Read(FT_HANDLE h, void* lpBuffer, DWORD dwBytesToRead,
   size_t got = 0;
   while (got < dwBytesToRead) {
     const int wait = read_ms == 0 ? ttyport::kWaitForever : ttyport::RemainingMs(deadline);
-    const TIo ready = device->Tty->WaitReadable(wait);
+    const TIo ready = device->Line->WaitReadable(wait);
     if (ready == TIo::kTimeout) {
       break;
     }
     size_t n = 0;
     if (ready == TIo::kGone ||
-        device->Tty->ReadAvailable(bytes + got, dwBytesToRead - got, n) == TIo::kGone) {
+        device->Line->ReadAvailable(bytes + got, dwBytesToRead - got, n) == TIo::kGone) {
       *lpdwBytesReturned = static_cast<DWORD>(got + n);
       return FT_IO_ERROR;
     }
@@ -276,8 +276,8 @@ FT_API FT_STATUS FT_Write(FT_HANDLE h, void* lpBuffer, DWORD dwBytesToWrite,
     return FT_INVALID_PARAMETER;
   }
   size_t sent = 0;
-  const TIo io = device->Tty->Write(static_cast<const uint8_t*>(lpBuffer), dwBytesToWrite,
-                                    WaitMs(device->WriteMs), sent);
+  const TIo io = device->Line->Write(static_cast<const uint8_t*>(lpBuffer), dwBytesToWrite,
+                                     WaitMs(device->WriteMs), sent);
   *lpdwBytesWritten = static_cast<DWORD>(sent);
   return io == TIo::kGone ? FT_IO_ERROR : FT_OK;
 }
@@ -301,7 +301,7 @@ FT_API FT_STATUS FT_GetQueueStatus(FT_HANDLE h, DWORD* lpdwAmountInRxQueue) {
   if (!device) {
     return FT_INVALID_HANDLE;
   }
-  return device->Tty->QueuedInput(*lpdwAmountInRxQueue) ? FT_OK : FT_IO_ERROR;
+  return device->Line->QueuedInput(*lpdwAmountInRxQueue) ? FT_OK : FT_IO_ERROR;
 }
 
 FT_API FT_STATUS FT_GetStatus(FT_HANDLE h, DWORD* lpdwAmountInRxQueue, DWORD* lpdwAmountInTxQueue,
@@ -309,7 +309,7 @@ FT_API FT_STATUS FT_GetStatus(FT_HANDLE h, DWORD* lpdwAmountInRxQueue, DWORD* lp
   if (lpdwAmountInTxQueue == nullptr || lpdwEventStatus == nullptr) {
     return FT_INVALID_PARAMETER;
   }
-  *lpdwAmountInTxQueue = 0;  // the pty takes every byte at once
+  *lpdwAmountInTxQueue = 0;  // the socket takes every byte at once
   *lpdwEventStatus = 0;
   return FT_GetQueueStatus(h, lpdwAmountInRxQueue);
 }
@@ -335,7 +335,7 @@ FT_API FT_STATUS FT_GetDeviceInfo(FT_HANDLE h, ULONG* lpftDevice, DWORD* lpdwID,
   return FT_OK;
 }
 
-// Line settings mean nothing to a pty; they only need a live handle, as with the vendor.
+// Line settings mean nothing to a socket; they only need a live handle, as with the vendor.
 namespace {
 FT_STATUS LiveHandle(FT_HANDLE h) {
   return Registry().Find(h) ? FT_OK : FT_INVALID_HANDLE;

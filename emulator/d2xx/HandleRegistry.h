@@ -13,12 +13,12 @@
 #include <mutex>
 #include <string>
 
-#include "TtyPort.h"
+#include "SocketLine.h"
 
 namespace d2xxsim {
 
 struct TOpenDevice {
-  std::unique_ptr<ttyport::TTtyPort> Tty;
+  std::unique_ptr<TSocketLine> Line;
   std::string Serial;
   std::string Description;
   std::atomic<uint32_t> ReadMs{0};  // 0: wait without limit, the vendor's default

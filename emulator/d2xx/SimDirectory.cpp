@@ -72,7 +72,7 @@ std::vector<TSimDevice> ListSimDevices(const std::string& dir) {
       continue;
     }
     struct stat target {};
-    if (::fstatat(dir_fd, name.c_str(), &target, 0) != 0 || !S_ISCHR(target.st_mode)) {
+    if (::fstatat(dir_fd, name.c_str(), &target, 0) != 0 || !S_ISSOCK(target.st_mode)) {
       continue;
     }
     TSimDevice device{name, "", dir + "/" + name, false, LocationOf(name)};

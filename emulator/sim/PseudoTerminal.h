@@ -7,30 +7,33 @@
 #include <span>
 #include <string>
 
+#include "TrackerPort.h"
+
 namespace updater::sim {
 
-class PseudoTerminal {
+class PseudoTerminal : public TrackerPort {
  public:
   PseudoTerminal() = default;
-  ~PseudoTerminal() { Close(); }
+  ~PseudoTerminal() override { Close(); }
   PseudoTerminal(const PseudoTerminal&) = delete;
   PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
   // Returns false with errno set when no pair could be made.
   bool Open();
+  bool Open(const std::string& /*dir*/, const std::string& /*serial*/) override { return Open(); }
   // Closing the master hangs up the slave: a client that still has it open sees EIO.
-  void Close();
+  void Close() override;
 
-  bool IsOpen() const { return master_ >= 0; }
+  bool IsOpen() const override { return master_ >= 0; }
   int MasterFd() const { return master_; }
+  int PollFd() const override { return master_; }
   const std::string& SlavePath() const { return slavePath_; }
+  const std::string& DevicePath() const override { return slavePath_; }
 
   // Reads what is there now (the master is non-blocking); -1 on error, 0 when nothing.
-  long ReadAvailable(uint8_t* buffer, size_t capacity);
-  // Writes all bytes, waiting at most timeoutMs for room; false when they could not go out.
-  bool WriteAll(std::span<const uint8_t> bytes, int timeoutMs);
-  // Bytes the host sent that the client has not read yet.
-  int UnreadByClient() const;
+  long ReadAvailable(uint8_t* buffer, size_t capacity) override;
+  bool WriteAll(std::span<const uint8_t> bytes, int timeoutMs) override;
+  int UnreadByClient() const override;
 
  private:
   int master_ = -1;

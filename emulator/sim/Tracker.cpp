@@ -171,6 +171,12 @@ TrackerAction Tracker::HandleFrame(std::vector<uint8_t> frame) {
     std::string what = "reply cut to " + std::to_string(cut->second) + " bytes";
     record.note += record.note.empty() ? what : ", " + what;
   }
+  if (f.duplicateAt.count(number) != 0 && !action.reply.empty()) {
+    // Back to back: the surplus copy is certainly waiting when the client's next read comes.
+    const std::vector<uint8_t> once = action.reply;
+    action.reply.insert(action.reply.end(), once.begin(), once.end());
+    record.note += record.note.empty() ? "reply sent twice" : ", reply sent twice";
+  }
   record.answered = !action.reply.empty();
   action.vanish = f.vanishAfter == number;
   record.raw = std::move(frame);

@@ -29,6 +29,7 @@ struct TrackerFaults {
   std::map<int, size_t> truncateAt;  // request performed, only the first K reply bytes sent
   std::set<int> wrongSectorAt;       // reply echoes sector + 1
   std::set<int> wrongAddressAt;      // reply echoes address + 512
+  std::set<int> duplicateAt;         // reply sent twice, as to a request that came twice
   int delayMs = 0;                   // every reply is sent this late
   int vanishAfter = 0;               // after answering this request the tracker is withdrawn
   StartReply start = StartReply::Started;

@@ -9,8 +9,8 @@
 #include <thread>
 #include <utility>
 
-#include "PseudoTerminal.h"
 #include "TrackerDump.h"
+#include "TrackerPort.h"
 
 namespace updater::sim {
 
@@ -32,7 +32,8 @@ bool IsAcceptedFinish(const RequestRecord& r) {
 }  // namespace
 
 struct TrackerHost::Slot {
-  explicit Slot(TrackerConfig c) : config(c), model(std::move(c)) {}
+  explicit Slot(TrackerConfig c)
+      : config(c), model(std::move(c)), port(MakeTrackerPort(config.driver)) {}
 
   const TrackerConfig config;  // immutable copy for the slot's thread
 
@@ -49,7 +50,7 @@ struct TrackerHost::Slot {
   int wakeFd = -1;
 
   // Owned by the slot's thread.
-  PseudoTerminal pty;
+  std::unique_ptr<TrackerPort> port;
   std::thread thread;
 
   void Wake() const {
@@ -286,32 +287,37 @@ void TrackerHost::Notify() {
 
 void TrackerHost::PlugIn(Slot& slot) {
   std::string error;
-  if (!slot.pty.Open()) {
-    error = "cannot open a pseudo-terminal";
-  } else if (!Publish(options_.dirs, slot.config, slot.pty.SlavePath(), error)) {
-    slot.pty.Close();
+  if (!slot.port->Open(options_.dirs.ftdiDir, slot.config.serial)) {
+    error = slot.config.driver == DriverKind::Ftdi ? "cannot open a socket"
+                                                   : "cannot open a pseudo-terminal";
+  } else if (!Publish(options_.dirs, slot.config, slot.port->DevicePath(), error)) {
+    slot.port->Close();
   }
-  if (!slot.pty.IsOpen()) {
+  if (!slot.port->IsOpen()) {
     // Retrying would only repeat the failure; stay away until asked again.
     slot.wantPlugged = false;
     Emit("error " + slot.config.serial + " " + error);
     return;
   }
+  // The socket was moved to the entry itself; a pty stays where the link leads.
+  const std::string entry = EntryPath(options_.dirs, slot.config);
+  const bool socket = slot.config.driver == DriverKind::Ftdi;
+  const std::string device = socket ? entry : slot.port->DevicePath();
   TrackerMode mode;
   {
     std::lock_guard lock(slot.m);
     slot.plugged = true;
-    slot.slavePath = slot.pty.SlavePath();
+    slot.slavePath = device;
     mode = slot.model.Mode();
   }
-  Emit("published " + slot.config.serial + " " + ModeName(mode) + " " +
-       EntryPath(options_.dirs, slot.config) + " -> " + slot.pty.SlavePath());
+  Emit("published " + slot.config.serial + " " + ModeName(mode) + " " + entry +
+       (socket ? " (socket)" : " -> " + device));
   Notify();
 }
 
 void TrackerHost::TakeOut(Slot& slot, const char* event) {
   Withdraw(options_.dirs, slot.config);
-  slot.pty.Close();
+  slot.port->Close();
   {
     std::lock_guard lock(slot.m);
     slot.plugged = false;
@@ -335,7 +341,7 @@ void TrackerHost::Sleep(Slot& slot, int ms) {
 
 void TrackerHost::WaitForClientToRead(Slot& slot) {
   const int64_t until = NowMs() + options_.drainMs;
-  while (slot.pty.UnreadByClient() > 0 && NowMs() < until && !slot.stop) {
+  while (slot.port->UnreadByClient() > 0 && NowMs() < until && !slot.stop) {
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
   Sleep(slot, kGraceAfterDrainMs);
@@ -345,7 +351,7 @@ void TrackerHost::Perform(Slot& slot, const TrackerAction& action, bool& gone) {
   if (action.delayMs > 0) {
     Sleep(slot, action.delayMs);
   }
-  if (!action.reply.empty() && !slot.pty.WriteAll(action.reply, 1000)) {
+  if (!action.reply.empty() && !slot.port->WriteAll(action.reply, 1000)) {
     Emit("error " + slot.config.serial + " reply not delivered");
   }
   if (!action.replug && !action.vanish) {
@@ -375,9 +381,9 @@ void TrackerHost::Run(Slot& slot) {
   int64_t lastInput = NowMs();
   while (!slot.stop) {
     const int64_t now = NowMs();
-    if (slot.pty.IsOpen() && !slot.wantPlugged) {
+    if (slot.port->IsOpen() && !slot.wantPlugged) {
       TakeOut(slot, "withdrawn");
-    } else if (!slot.pty.IsOpen() && slot.wantPlugged && now >= slot.plugAtMs) {
+    } else if (!slot.port->IsOpen() && slot.wantPlugged && now >= slot.plugAtMs) {
       PlugIn(slot);
     }
 
@@ -387,7 +393,7 @@ void TrackerHost::Run(Slot& slot) {
       partial = slot.model.HasPartialInput();
     }
     int timeout = -1;
-    if (!slot.pty.IsOpen()) {
+    if (!slot.port->IsOpen()) {
       if (slot.wantPlugged) {
         timeout = static_cast<int>(std::max<int64_t>(0, slot.plugAtMs - now));
       }
@@ -395,8 +401,8 @@ void TrackerHost::Run(Slot& slot) {
       timeout = static_cast<int>(std::max<int64_t>(0, lastInput + options_.resyncMs - now));
     }
 
-    pollfd fds[2] = {{slot.wakeFd, POLLIN, 0}, {slot.pty.MasterFd(), POLLIN, 0}};
-    const nfds_t count = slot.pty.IsOpen() ? 2 : 1;
+    pollfd fds[2] = {{slot.wakeFd, POLLIN, 0}, {slot.port->PollFd(), POLLIN, 0}};
+    const nfds_t count = slot.port->IsOpen() ? 2 : 1;
     if (poll(fds, count, timeout) < 0) {
       continue;
     }
@@ -405,7 +411,7 @@ void TrackerHost::Run(Slot& slot) {
       [[maybe_unused]] ssize_t r = read(slot.wakeFd, &n, sizeof n);
     }
     if (count == 2 && fds[1].revents != 0) {
-      long n = slot.pty.ReadAvailable(buffer.data(), buffer.size());
+      long n = slot.port->ReadAvailable(buffer.data(), buffer.size());
       if (n < 0) {
         // Nothing sensible to read; do not spin on a broken master.
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
@@ -442,12 +448,12 @@ void TrackerHost::Run(Slot& slot) {
       }
       continue;
     }
-    if (partial && slot.pty.IsOpen() && NowMs() - lastInput >= options_.resyncMs) {
+    if (partial && slot.port->IsOpen() && NowMs() - lastInput >= options_.resyncMs) {
       std::lock_guard lock(slot.m);
       slot.model.DropPartialInput();
     }
   }
-  if (slot.pty.IsOpen()) {
+  if (slot.port->IsOpen()) {
     TakeOut(slot, "withdrawn");
   }
 }

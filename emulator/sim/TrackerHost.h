@@ -1,9 +1,10 @@
 #pragma once
-// Serves virtual trackers on pseudo-terminals and publishes them where the driver libraries
-// look for devices. Threads: each tracker has one thread of its own that owns its
-// pseudo-terminal, reads requests, answers them and publishes/withdraws its entry; the model
-// and the tracker's visible state are guarded by the tracker's mutex, so the calls below are
-// safe from any thread. Event callbacks come from the tracker threads, one at a time.
+// Serves virtual trackers (the maker's kind on pseudo-terminals, the FTDI kind on Unix-domain
+// sockets) and publishes them where the driver libraries look for devices. Threads: each
+// tracker has one thread of its own that owns its port, reads requests, answers them and
+// publishes/withdraws its entry; the model and the tracker's visible state are guarded by the
+// tracker's mutex, so the calls below are safe from any thread. Event callbacks come from the
+// tracker threads, one at a time.
 
 #include <chrono>
 #include <condition_variable>
@@ -35,7 +36,7 @@ struct TrackerStatus {
   bool plugged = false;
   bool vanished = false;  // went away by its vanish switch and stays away until Plug
   TrackerMode mode = TrackerMode::BootLoader;
-  std::string slavePath;  // the pseudo-terminal while plugged, else empty
+  std::string slavePath;  // the pty (maker's) or socket file (FTDI) while plugged, else empty
   std::string entryPath;  // the published link (present only while plugged)
   size_t requests = 0;    // records in the request log
   int frames = 0;         // boot-loader frames received

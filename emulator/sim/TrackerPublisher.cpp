@@ -74,7 +74,7 @@ std::string EntryPath(const PublishDirs& dirs, const TrackerConfig& config) {
   return (fs::path(dirs.zizuzDir) / ("usb-Veltorium_Tracker_" + config.serial + "-if00")).string();
 }
 
-bool Publish(const PublishDirs& dirs, const TrackerConfig& config, const std::string& slavePath,
+bool Publish(const PublishDirs& dirs, const TrackerConfig& config, const std::string& devicePath,
              std::string& error) {
   const fs::path link = EntryPath(dirs, config);
   std::error_code ec;
@@ -84,14 +84,20 @@ bool Publish(const PublishDirs& dirs, const TrackerConfig& config, const std::st
     return false;
   }
   if (config.driver == DriverKind::Ftdi) {
-    // The description must be readable before the link makes the device visible.
+    // The description must be readable before the socket makes the device visible.
     fs::path desc = link;
     desc += ".desc";
     if (!ReplaceWithFile(desc, config.description, error)) {
       return false;
     }
+    fs::rename(devicePath, link, ec);
+    if (ec) {
+      error = "cannot create " + link.string() + ": " + ec.message();
+      return false;
+    }
+    return true;
   }
-  return ReplaceWithLink(link, slavePath, error);
+  return ReplaceWithLink(link, devicePath, error);
 }
 
 void Withdraw(const PublishDirs& dirs, const TrackerConfig& config) {

@@ -28,12 +28,13 @@ const char* const kTrackerSpecHelp =
     "  truncate=N:K           request N performed, reply cut to K bytes\n"
     "  wrong-sector=N         reply to request N echoes sector+1\n"
     "  wrong-address=N        reply to request N echoes address+512\n"
+    "  duplicate=N            reply to request N sent twice\n"
     "  delay=MS               every reply sent MS milliseconds late\n"
     "  vanish=N               after replying to request N the tracker disappears\n"
     "  start=ok|error|lower|garbage|silent   answer to START_BOOT_LOADER (default ok)\n"
     "  version=full|short|silent             answer to FL_READ_VERSION$ (default full)\n"
-    "Requests N count boot-loader frames from 1; refuse, drop, truncate, wrong-sector and\n"
-    "wrong-address may be given several times.\n";
+    "Requests N count boot-loader frames from 1; refuse, drop, truncate, wrong-sector,\n"
+    "wrong-address and duplicate may be given several times.\n";
 
 namespace {
 
@@ -166,13 +167,14 @@ bool ApplyItem(const std::string& key, const std::string& value, bool hasValue, 
     f.truncateAt[a] = static_cast<size_t>(b);
     return true;
   }
-  if (key == "drop" || key == "wrong-sector" || key == "wrong-address") {
+  if (key == "drop" || key == "wrong-sector" || key == "wrong-address" || key == "duplicate") {
     if (!ReadInt(value, 1, 1000000000, a)) {
       return false;
     }
-    (key == "drop"           ? f.dropAt
-     : key == "wrong-sector" ? f.wrongSectorAt
-                             : f.wrongAddressAt)
+    (key == "drop"            ? f.dropAt
+     : key == "wrong-sector"  ? f.wrongSectorAt
+     : key == "wrong-address" ? f.wrongAddressAt
+                              : f.duplicateAt)
         .insert(a);
     return true;
   }

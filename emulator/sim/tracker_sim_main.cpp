@@ -1,4 +1,5 @@
-// tracker-sim: serves virtual trackers on pseudo-terminals until SIGTERM/SIGINT or "quit".
+// tracker-sim: serves virtual trackers (the maker's kind on pseudo-terminals, the FTDI kind on
+// Unix-domain sockets) until SIGTERM/SIGINT or "quit".
 // The main thread reads commands from stdin and waits for signals; the host's threads serve
 // the trackers and print events. stdout lines are written whole, under one lock.
 

@@ -149,7 +149,8 @@ int32_t TDeviceChannel::DevRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeou
 }
 
 // Polls the receive queue every millisecond so that this time-out, not the library's, governs
-// the wait; a reply is whatever has arrived 1 ms after its first byte.
+// the wait; a reply is whatever has arrived 1 ms after its first byte, or the capacity when
+// that much is queued at once.
 int32_t TDeviceChannel::FtdiRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeout_ms,
                                  uint32_t capacity) const {
   const uint32_t start = clock_.Tick();
@@ -173,10 +174,14 @@ int32_t TDeviceChannel::FtdiRead(TDevEntry& dev, uint8_t* buffer, uint32_t timeo
     }
     clock_.Sleep(1);
   }
-  clock_.Sleep(1);
-  queued = 0;
-  if (ftdi_->FT_GetStatus(dev.FtHandle, &queued, &tx_queued, &events) != FT_OK) {
-    return 0;
+  // The settle lets the rest of a reply arrive; when the capacity is queued already, the read
+  // takes no more than that anyway, so waiting would only slow every request down.
+  if (queued < capacity) {
+    clock_.Sleep(1);
+    queued = 0;
+    if (ftdi_->FT_GetStatus(dev.FtHandle, &queued, &tx_queued, &events) != FT_OK) {
+      return 0;
+    }
   }
   const DWORD wanted = std::min<DWORD>(queued, capacity);
   if (wanted == 0) {

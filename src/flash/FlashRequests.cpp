@@ -1,5 +1,6 @@
 #include "FlashRequests.h"
 
+#include <optional>
 #include <vector>
 
 #include "BootFrame.h"
@@ -51,17 +52,16 @@ bool TFlashRequests::Exchange(std::span<const uint8_t> frame, uint16_t sector, u
     if (!channel_.DevWrite(device_, frame.data(), static_cast<uint32_t>(frame.size()))) {
       continue;
     }
-    reply_.fill(0);
-    const int32_t received = channel_.DevRead(device_, reply_.data(), kReplyTimeoutMs, kReplySize);
-    if (received != static_cast<int32_t>(kReplySize)) {
+    const std::optional<TBootFrameHeader> reply = ReadReply(sector, address, is_write);
+    if (!reply) {
       continue;
     }
-    const TBootFrameHeader header = *ReadBootHeader(reply_);  // the record is a whole header
+    const TBootFrameHeader& header = *reply;
     // A reply for some other request means the two sides disagree; retrying would not mend it.
-    if (header.TotalLength != kReplySize || header.HeaderLength != kReplySize ||
-        header.Sector != sector || (is_write && header.Address != address)) {
+    if (!Answers(header, sector, address, is_write)) {
       return false;
     }
+    answered_ = TEcho{sector, address};
     last_reply_ = header.Code;
     if (header.Code == kBootReplyDone) {
       return true;
@@ -75,6 +75,39 @@ bool TFlashRequests::Exchange(std::span<const uint8_t> frame, uint16_t sector, u
     return false;
   }
   return false;
+}
+
+bool TFlashRequests::Answers(const TBootFrameHeader& header, uint16_t sector, uint32_t address,
+                             bool is_write) {
+  return header.TotalLength == kReplySize && header.HeaderLength == kReplySize &&
+         header.Sector == sector && (!is_write || header.Address == address);
+}
+
+std::optional<TBootFrameHeader> TFlashRequests::ReadReply(uint16_t sector, uint32_t address,
+                                                          bool is_write) {
+  const uint32_t start = TickCount();
+  for (;;) {
+    const uint32_t spent = TickCount() - start;
+    if (spent >= kReplyTimeoutMs) {
+      return std::nullopt;
+    }
+    reply_.fill(0);
+    const int32_t received =
+        channel_.DevRead(device_, reply_.data(), kReplyTimeoutMs - spent, kReplySize);
+    if (received != static_cast<int32_t>(kReplySize)) {
+      return std::nullopt;
+    }
+    const TBootFrameHeader header = *ReadBootHeader(reply_);  // the record is a whole header
+    // When a request was sent again because its reply came late, the boot loader answers every
+    // copy, and the surplus reaches the next request. It names the request answered just
+    // before this one, so it is ours and stale, not a disagreement: drop it and wait on.
+    const bool stale = answered_ && !Answers(header, sector, address, is_write) &&
+                       header.TotalLength == kReplySize && header.HeaderLength == kReplySize &&
+                       header.Sector == answered_->Sector && header.Address == answered_->Address;
+    if (!stale) {
+      return header;
+    }
+  }
 }
 
 bool TFlashRequests::EraseSector(int32_t sector) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -58,8 +59,20 @@ class TFlashRequests {
   bool Stopped() const { return stopped_; }
 
  private:
+  // The sector and address a request named, as its reply echoes them.
+  struct TEcho {
+    uint16_t Sector;
+    uint32_t Address;
+  };
+
   // One request with its retries; true when the reply says done (or protected).
   bool Exchange(std::span<const uint8_t> frame, uint16_t sector, uint32_t address, bool is_write);
+  // One 14-byte reply within the reply time-out, late copies of the previous reply skipped;
+  // none when fewer or more bytes came. The record holds the bytes of the last read.
+  std::optional<TBootFrameHeader> ReadReply(uint16_t sector, uint32_t address, bool is_write);
+  // The reply's lengths and echo fit the request (an erase's address is not compared).
+  static bool Answers(const TBootFrameHeader& header, uint16_t sector, uint32_t address,
+                      bool is_write);
   int32_t ElapsedMs() const;
   // The sector's place in the map, or null when the map or the image does not hold it.
   const TSector* SectorAt(int32_t sector) const;
@@ -74,6 +87,8 @@ class TFlashRequests {
 
   std::array<uint8_t, kReplySize> reply_{};  // cleared before every read
   int32_t last_reply_ = 0;
+  // The request whose reply was last taken; a late copy of that reply is skipped.
+  std::optional<TEcho> answered_;
   bool stopped_ = false;
 };
 

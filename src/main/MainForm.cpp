@@ -209,6 +209,7 @@ void TMainForm::CloseAllDevices() {
 }
 
 void TMainForm::DeviceChange() {
+  FSpoiledRetries = 0;
   DevTimer.stop();
   DevTimer.start();
 }

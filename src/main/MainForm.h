@@ -143,6 +143,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // Status line of a device's panel: kind 1 red, 2 green, others the window-text colour.
   void ShowDevMessage(TDevEntry& dev, const std::string& text, int kind);
   bool FRescanPending = false;        // a scan was asked for while one ran
+  int FSpoiledRetries = 0;            // scans started since the last good one or device change
   THotPlugSource* HotPlug = nullptr;  // device-change notifications; a child of the window
 
   // --- Timers -----------------------------------------------------------------------------

@@ -16,6 +16,8 @@ namespace updater {
 
 namespace {
 
+constexpr int kSpoiledScanRetries = 3;
+
 TScanTarget ScanTargetOf(TMainForm& form) {
   TScanTarget target;
   target.DevList = &form.DevList;
@@ -67,13 +69,21 @@ bool TMainForm::StartScan() {
 void TMainForm::ScanDone(TReadVersion& scan) {
   // Stopped by the shutdown: nothing of it is shown, and no scan follows.
   const bool stopped = scan.Terminated() || Dispatcher.ShuttingDown();
+  bool retry = false;
   if (!stopped) {
     MergeScan(scan, ScanTargetOf(*this));
+    // A device that was slow to answer spoils the cycle, and nothing else would look again
+    // until some device changes: on a busy machine a plugged tracker then stays unseen. Look
+    // again a few times; a device that never answers costs only those few cycles.
+    retry = scan.ErrorCode != 0 && FSpoiledRetries < kSpoiledScanRetries;
+    FSpoiledRetries = scan.ErrorCode == 0 ? 0 : FSpoiledRetries + (retry ? 1 : 0);
   }
   ScanThread = nullptr;
   if (FRescanPending && !stopped) {
     FRescanPending = false;
     StartScan();
+  } else if (retry) {
+    DevTimer.start();
   }
 }
 

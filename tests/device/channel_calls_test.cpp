@@ -197,6 +197,13 @@ TEST_F(FtdiRead, MoreWaitingThanTheCapacityReadsExactlyTheCapacity) {
   EXPECT_EQ(buffer_[4], 0xEE) << "nothing past the capacity is touched";
 }
 
+TEST_F(FtdiRead, ACapacityQueuedAtOnceIsReadWithoutTheSettle) {
+  recording::Script.Arrivals = {{1005, "0123"}, {1006, "45"}};
+  EXPECT_EQ(Read(100, 4), "0123");
+  EXPECT_EQ(recording::Now, 1005u) << "waiting could not have added a byte";
+  EXPECT_EQ(Read(100, 4), "45") << "what came after is the next read's";
+}
+
 TEST_F(FtdiRead, LibraryFailuresGiveZero) {
   recording::Script.Arrivals = {{0, "data"}};
   recording::Script.ReadStatus = 4;

@@ -1,5 +1,5 @@
-// The channel against both real libraries over real pseudo-terminals: the test plays the
-// device on the pty's master side.
+// The channel against both real libraries over their real lines: the test plays the device on
+// the pty's master side (the maker's kind) or on the socket the stand-in D2XX connects to.
 
 #include <gtest/gtest.h>
 
@@ -17,9 +17,10 @@ namespace updater {
 namespace {
 
 using testing_pty::TDeviceDir;
-using testing_pty::TPtyDevice;
+using testing_pty::TDeviceEnd;
 
-// Publishes a pty under the convention of a driver kind and points that library at the folder.
+// Publishes a device under the convention of a driver kind and points that library at the
+// folder.
 class Publisher {
  public:
   Publisher() {
@@ -28,13 +29,13 @@ class Publisher {
   }
   // The record the scan would make for it.
   std::unique_ptr<TDevEntry> Publish(uint32_t driver, const std::string& serial,
-                                     const TPtyDevice& device) const {
+                                     const TDeviceEnd& device) const {
     if (driver == 0) {
-      ftdi_dir_.Link(serial, device.TtyPath());
+      ftdi_dir_.Link(serial, device.Path());
       ftdi_dir_.WriteFile(serial + ".desc", "Veltorium Tracker");
       return std::make_unique<TDevEntry>(serial, 0xFFFF, 0);
     }
-    maker_dir_.Link(testing_pty::MakerEntry(serial, 1), device.TtyPath());
+    maker_dir_.Link(testing_pty::MakerEntry(serial, 1), device.Path());
     return std::make_unique<TDevEntry>(serial, 1, 1);
   }
 
@@ -56,7 +57,7 @@ class ChannelOverPty : public ::testing::TestWithParam<uint32_t> {
   void SetUp() override {
     ASSERT_NE(testing_pty::StandInFtdi(), nullptr);
     ASSERT_NE(testing_pty::Zizuz(), nullptr);
-    dev_ = publisher_.Publish(GetParam(), "4242", device_);
+    dev_ = publisher_.Publish(GetParam(), "4242", *device_);
   }
   void TearDown() override {
     if (dev_) {
@@ -66,7 +67,7 @@ class ChannelOverPty : public ::testing::TestWithParam<uint32_t> {
   bool IsOpen() const { return dev_->FtHandle != nullptr || dev_->QlHandle != 0; }
 
   Publisher publisher_;
-  TPtyDevice device_;
+  std::unique_ptr<TDeviceEnd> device_ = testing_pty::MakeDevice(GetParam());
   std::unique_ptr<TDevEntry> dev_;
   TDeviceChannel channel_{testing_pty::StandInFtdi(), testing_pty::Zizuz()};
   std::array<uint8_t, 80> buffer_{};
@@ -82,8 +83,8 @@ TEST_P(ChannelOverPty, ExchangesARequestAndItsReplyThenClosesForTheNextUse) {
     ASSERT_TRUE(channel_.DevOpen(*dev_)) << use;
     const auto bytes = Bytes(request);
     ASSERT_TRUE(channel_.DevWrite(*dev_, bytes.data(), static_cast<uint32_t>(bytes.size())));
-    EXPECT_EQ(device_.Receive(request.size()), request);
-    device_.Send(reply);
+    EXPECT_EQ(device_->Receive(request.size()), request);
+    device_->Send(reply);
     const int32_t n = channel_.DevRead(*dev_, buffer_.data(), 1000, 64);
     EXPECT_EQ(Text(buffer_.data(), n), reply);
     channel_.DevClose(*dev_);
@@ -93,7 +94,7 @@ TEST_P(ChannelOverPty, ExchangesARequestAndItsReplyThenClosesForTheNextUse) {
 
 TEST_P(ChannelOverPty, AReplyLongerThanTheCapacityLeavesTheRestQueued) {
   ASSERT_TRUE(channel_.DevOpen(*dev_));
-  device_.Send("0123456789abcdefghij");
+  device_->Send("0123456789abcdefghij");
   EXPECT_EQ(Text(buffer_.data(), channel_.DevRead(*dev_, buffer_.data(), 1000, 8)), "01234567");
   EXPECT_EQ(Text(buffer_.data(), channel_.DevRead(*dev_, buffer_.data(), 1000, 64)),
             "89abcdefghij");
@@ -123,14 +124,14 @@ TEST_P(ChannelOverPty, OnlyThePublishedDeviceOpens) {
 
 // The device goes away while a read waits for it: the read fails instead of hanging, and so
 // does everything after it until the record is closed.
-TEST_P(ChannelOverPty, ATtyVanishingMidReadFailsEveryCall) {
+TEST_P(ChannelOverPty, ALineVanishingMidReadFailsEveryCall) {
   ASSERT_TRUE(channel_.DevOpen(*dev_));
   if (GetParam() == 1) {
     testing_pty::Zizuz()->QL_SetTimeouts(dev_->QlHandle, 5000, 200);  // outlast the hang-up
   }
   std::thread unplug([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    device_.Hangup();
+    device_->Hangup();
   });
   EXPECT_EQ(channel_.DevRead(*dev_, buffer_.data(), 5000, 16), 0);
   unplug.join();
@@ -151,10 +152,10 @@ TEST(ChannelThreads, DevicesOnDifferentThreadsDoNotDisturbEachOther) {
   const Publisher publisher;
   const TDeviceChannel channel(testing_pty::StandInFtdi(), testing_pty::Zizuz());
   constexpr int kDevices = 4;
-  std::vector<std::unique_ptr<TPtyDevice>> devices;
+  std::vector<std::unique_ptr<TDeviceEnd>> devices;
   std::vector<std::unique_ptr<TDevEntry>> records;
   for (int i = 0; i < kDevices; ++i) {
-    devices.push_back(std::make_unique<TPtyDevice>());
+    devices.push_back(testing_pty::MakeDevice(i % 2));
     records.push_back(publisher.Publish(i % 2, std::to_string(100 + i), *devices.back()));
   }
   std::array<int, kDevices> good_exchanges{};

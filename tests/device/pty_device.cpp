@@ -1,14 +1,18 @@
 #include "pty_device.h"
 
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <poll.h>
 #include <pty.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <stdexcept>
@@ -84,6 +88,106 @@ void TPtyDevice::Hangup() {
     ::close(master_);
     master_ = -1;
   }
+}
+
+TSocketDevice::TSocketDevice() {
+  std::string pattern = (std::filesystem::temp_directory_path() / "sockdev-XXXXXX").string();
+  Check(::mkdtemp(pattern.data()) != nullptr, "mkdtemp");
+  dir_ = pattern;
+  path_ = dir_ + "/line";
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  Check(path_.size() < sizeof address.sun_path, "socket path length");
+  std::memcpy(address.sun_path, path_.c_str(), path_.size() + 1);
+  listen_ = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  Check(listen_ >= 0, "socket");
+  Check(::bind(listen_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0, "bind");
+  Check(::listen(listen_, 8) == 0, "listen");
+}
+
+TSocketDevice::~TSocketDevice() {
+  Hangup();
+  std::error_code ignored;
+  std::filesystem::remove_all(dir_, ignored);
+}
+
+int TSocketDevice::Connection(bool wait_for_one) {
+  for (int wait = 0; listen_ >= 0;) {
+    pollfd p{listen_, POLLIN, 0};
+    if (::poll(&p, 1, wait) > 0) {
+      const int fresh = ::accept4(listen_, nullptr, nullptr, SOCK_CLOEXEC);
+      if (fresh >= 0) {
+        if (conn_ >= 0) {
+          ::close(conn_);
+        }
+        conn_ = fresh;
+        continue;  // a later client may be waiting too
+      }
+    }
+    if (conn_ >= 0 || wait != 0 || !wait_for_one) {
+      break;
+    }
+    wait = 5000;
+  }
+  return conn_;
+}
+
+void TSocketDevice::Send(std::string_view bytes) {
+  const int fd = Connection();
+  Check(fd >= 0, "no client connected");
+  size_t sent = 0;
+  while (sent < bytes.size()) {
+    const ssize_t n = ::send(fd, bytes.data() + sent, bytes.size() - sent, MSG_NOSIGNAL);
+    Check(n > 0, "send to the client");
+    sent += static_cast<size_t>(n);
+  }
+}
+
+std::string TSocketDevice::Receive(size_t n) {
+  std::string received;
+  const int fd = Connection();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+  while (fd >= 0 && received.size() < n && std::chrono::steady_clock::now() < deadline) {
+    pollfd p{fd, POLLIN, 0};
+    if (::poll(&p, 1, 50) <= 0 || (p.revents & POLLIN) == 0) {
+      continue;
+    }
+    char buffer[256];
+    const ssize_t got = ::recv(fd, buffer, std::min(sizeof buffer, n - received.size()), 0);
+    if (got <= 0) {
+      break;
+    }
+    received.append(buffer, static_cast<size_t>(got));
+  }
+  return received;
+}
+
+uint32_t TSocketDevice::Queued() const {
+  int queued = 0;
+  if (conn_ >= 0) {
+    ::ioctl(conn_, SIOCOUTQ, &queued);
+  }
+  return static_cast<uint32_t>(queued);
+}
+
+void TSocketDevice::Hangup() {
+  if (listen_ >= 0) {
+    Connection(false);  // a client still in the backlog is hung up with the rest
+    ::close(listen_);
+    listen_ = -1;
+    ::unlink(path_.c_str());
+  }
+  if (conn_ >= 0) {
+    ::close(conn_);
+    conn_ = -1;
+  }
+}
+
+std::unique_ptr<TDeviceEnd> MakeDevice(uint32_t driver) {
+  if (driver == 0) {
+    return std::make_unique<TSocketDevice>();
+  }
+  return std::make_unique<TPtyDevice>();
 }
 
 TDeviceDir::TDeviceDir() {

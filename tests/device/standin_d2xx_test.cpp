@@ -1,5 +1,5 @@
 // The stand-in D2XX on its own: the device-info list from the published folder, open by serial
-// number or description, the vendor's read and status semantics, and a vanishing tty.
+// number or description, the vendor's read and status semantics, and a vanishing device.
 
 #include <gtest/gtest.h>
 
@@ -18,7 +18,7 @@ class StandInD2xx : public ::testing::Test {
   void SetUp() override {
     ASSERT_NE(ft_, nullptr);
     ::setenv("FTD2XX_SIM_DIR", dir_.Path().c_str(), 1);
-    dir_.Link("1001", device_.TtyPath());
+    dir_.Link("1001", device_.Path());
     dir_.WriteFile("1001.desc", "Veltorium Tracker A\n");
   }
   void TearDown() override {
@@ -48,18 +48,18 @@ class StandInD2xx : public ::testing::Test {
 
   const TFtdiLibrary* ft_ = testing_pty::StandInFtdi();
   testing_pty::TDeviceDir dir_;
-  testing_pty::TPtyDevice device_;
+  testing_pty::TSocketDevice device_;
   std::vector<FT_HANDLE> handles_;
 };
 
 TEST_F(StandInD2xx, ListsPublishedDevicesWithTheirSerialAndDescription) {
-  testing_pty::TPtyDevice held;
-  dir_.Link("1002", held.TtyPath());                   // no .desc: another driver's
+  testing_pty::TSocketDevice held;
+  dir_.Link("1002", held.Path());                      // no .desc: another driver's
   dir_.WriteFile("1003.desc", "a description alone");  // no device
   dir_.Link("1004", dir_.Path() + "/gone");            // dangling
   dir_.WriteFile("1004.desc", "Veltorium Tracker D");
   dir_.WriteFile("1005", "not a device");
-  dir_.Link("12345678901234567", device_.TtyPath());  // too long for the serial field
+  dir_.Link("12345678901234567", device_.Path());  // too long for the serial field
 
   const auto nodes = List();
   ASSERT_EQ(nodes.size(), 2u);
@@ -116,7 +116,7 @@ TEST_F(StandInD2xx, ReadsWhatArrivesWithinTheReadTimeout) {
   EXPECT_EQ(device_.Receive(3), "xyz");
 }
 
-TEST_F(StandInD2xx, AVanishedTtyIsAnIoError) {
+TEST_F(StandInD2xx, AVanishedDeviceIsAnIoError) {
   FT_HANDLE handle = Open("1001", FT_OPEN_BY_SERIAL_NUMBER);
   ASSERT_NE(handle, nullptr);
   ASSERT_EQ(ft_->FT_SetTimeouts(handle, 5000, 5000), FT_OK);

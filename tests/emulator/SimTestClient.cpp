@@ -4,9 +4,13 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -84,6 +88,20 @@ std::string Reply::PayloadText() const {
 }
 
 Client::Client(const std::string& path) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode)) {
+    // An FTDI-kind tracker: its device is a socket to connect to, as the stand-in D2XX does.
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", path.c_str());
+    fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd_ >= 0 &&
+        connect(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+      close(fd_);
+      fd_ = -1;
+    }
+    return;
+  }
   fd_ = open(path.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
   if (fd_ >= 0) {
     termios t{};

@@ -22,6 +22,7 @@ struct Step {
   uint16_t code = 128;
   int sectorShift = 0;        // echoed sector minus the request's
   uint32_t addressShift = 0;  // echoed address minus the request's
+  int copies = 1;             // the same reply this many times, back to back
 };
 
 struct FaultCase {
@@ -38,6 +39,10 @@ Step Erase(uint16_t sector, uint16_t code = 128) {
 }
 Step Write(uint16_t sector, uint16_t code = 128) {
   return {WriteRequest(sector, sector * 4096u, 7), 14, code};
+}
+Step Twice(Step s) {
+  s.copies = 2;
+  return s;
 }
 Step Reply(Step s, size_t length, int sectorShift = 0, uint32_t addressShift = 0) {
   s.length = length;
@@ -64,16 +69,20 @@ TEST_P(FaultSwitch, ShowsItsFault) {
       EXPECT_EQ(reply.PayloadText(), "ROZI-1.15");
       continue;
     }
-    const Bytes got = client->ReadExactly(step.length);
-    ASSERT_EQ(got.size(), step.length);
+    const size_t total = step.length * static_cast<size_t>(step.copies);
+    const Bytes got = client->ReadExactly(total);
+    ASSERT_EQ(got.size(), total);
     if (step.length < 14) {
       continue;
     }
-    const simtest::Reply reply{got};
-    const simtest::Reply request{step.request};
-    EXPECT_EQ(reply.code(), step.code);
-    EXPECT_EQ(reply.sector(), request.sector() + step.sectorShift);
-    EXPECT_EQ(reply.address(), request.address() + step.addressShift);
+    for (int copy = 0; copy < step.copies; ++copy) {
+      const auto from = got.begin() + static_cast<long>(step.length) * copy;
+      const simtest::Reply reply{Bytes(from, from + static_cast<long>(step.length))};
+      const simtest::Reply request{step.request};
+      EXPECT_EQ(reply.code(), step.code);
+      EXPECT_EQ(reply.sector(), request.sector() + step.sectorShift);
+      EXPECT_EQ(reply.address(), request.address() + step.addressShift);
+    }
   }
   ASSERT_TRUE(host_->WaitRequests(serial, GetParam().steps.size()));
   EXPECT_EQ(host_->Requests(serial).size(), GetParam().steps.size());
@@ -96,6 +105,7 @@ INSTANTIATE_TEST_SUITE_P(
                   ",wrong-address=3",
                   {Query(), Erase(11), Reply(Write(11), 14, 0, 512), Write(11)}},
         FaultCase{"delay", ",delay=30", {Query(), Erase(10), Write(10)}},
+        FaultCase{"duplicate", ",duplicate=3", {Query(), Erase(11), Twice(Write(11)), Query()}},
         FaultCase{"several",
                   ",drop=1,drop=2,refuse=3:131",
                   {Reply(Query(), kNoReply), Reply(Erase(10), kNoReply), Erase(11, 131), Query()}}),

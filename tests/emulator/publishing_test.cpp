@@ -32,12 +32,12 @@ TEST_F(HostTest, MakersKindIsALinkToItsTerminal) {
   EXPECT_TRUE(IsSymlink(entry));
 }
 
-TEST_F(HostTest, FtdiKindHasDescriptionAndLink) {
+TEST_F(HostTest, FtdiKindHasDescriptionAndSocket) {
   const std::string serial = AddTracker("serial=2001,driver=ftdi,desc=Veltorium VT-2");
   ASSERT_TRUE(host_->WaitPlugged(serial, TrackerMode::BootLoader));
   const std::string link = dir_ + "/ftdi/2001";
-  ASSERT_TRUE(IsSymlink(link));
-  EXPECT_EQ(LinkTarget(link), host_->Status(serial).slavePath);
+  EXPECT_EQ(fs::symlink_status(link).type(), fs::file_type::socket) << "not a tty, not a link";
+  EXPECT_EQ(host_->Status(serial).slavePath, link);
   EXPECT_EQ(ReadFile(link + ".desc"), "Veltorium VT-2");
   EXPECT_FALSE(fs::exists(dir_ + "/by-id/usb-Veltorium_Tracker_2001-if00"));
   Client client(link);
@@ -154,6 +154,11 @@ TEST_F(TrackerSimCommand, ServesUnplugsDumpsAndQuits) {
     ASSERT_TRUE(client.Send(Text("FL_READ_VERSION$")));
     EXPECT_EQ(client.ReadText(), Text("ROZI-1.15"));
   }
+  {
+    Client ftdi(dir_ + "/f/1002");
+    ASSERT_TRUE(ftdi.IsOpen()) << "the FTDI kind is a socket file to connect to";
+    EXPECT_EQ(ftdi.Exchange(Request(10)).code(), 128);
+  }
   sim.Say("unplug 1001\n");
   EXPECT_TRUE(WaitForPath(entry, false));
   sim.Say("quit\n");
@@ -190,7 +195,7 @@ TEST_P(TrackerSimBadSpec, IsRejectedWithExitCode2) {
 INSTANTIATE_TEST_SUITE_P(Specs, TrackerSimBadSpec,
                          ::testing::Values("mode=boot", "serial=12a", "serial=1,driver=usb",
                                            "serial=1,cpu=0x100000000", "serial=1,drop=0",
-                                           "serial=1,truncate=3",
+                                           "serial=1,duplicate=0", "serial=1,truncate=3",
                                            "serial=1,protect=", "serial=1,locked=yes",
                                            "serial=1,colour=red", "serial=1,start=maybe",
                                            "serial=1,preload=/nonexistent"));

@@ -469,6 +469,36 @@ INSTANTIATE_TEST_SUITE_P(
                                 "e4 w4x2 f",
                                 {{1, "(T) Ошибка при записи сектора 4 (14, 14, 128, 4, 17408)"}},
                                 {"(T) Сектор 4 записан", "(T) Перепрошивка сектора 5:"}},
+                      ReplyCase{"WrongSectorEchoOfAWriteFailsWithoutRetry",
+                                Faults([](auto& f) { f.wrongSectorAt = {3}; }),
+                                kWriteWriteFailed,
+                                128,
+                                "e4 w4x2 f",
+                                {{1, "(T) Ошибка при записи сектора 4 (14, 14, 128, 5, 16896)"}},
+                                {"(T) Сектор 4 записан"}},
+                      ReplyCase{"LateCopyOfAWriteReplyIsSkippedByTheNextPart",
+                                Faults([](auto& f) { f.duplicateAt = {3}; }),
+                                kWriteSucceeded,
+                                128,
+                                "e4 w4x8 e5 w5x8 F",
+                                {{0, "(T) Сектор 4 записан"}},
+                                {}},
+                      ReplyCase{"LateCopyOfASectorsLastReplyIsSkippedByTheNextErase",
+                                Faults([](auto& f) { f.duplicateAt = {9}; }),
+                                kWriteSucceeded,
+                                128,
+                                "e4 w4x8 e5 w5x8 F",
+                                {{0, "(T) Стирание сектора 5: OK"}},
+                                {}},
+                      ReplyCase{"LateCopyOfAnEraseReplyEchoesLikeTheFirstPart",
+                                Faults([](auto& f) {
+                                  f.duplicateAt = {1, 10};
+                                }),
+                                kWriteSucceeded,
+                                128,
+                                "e4 w4x8 e5 w5x8 F",
+                                {},
+                                {}},
                       ReplyCase{"AddressEchoOfAnEraseIsNotChecked",
                                 Faults([](auto& f) {
                                   f.wrongAddressAt = {1, 10};
@@ -533,6 +563,25 @@ INSTANTIATE_TEST_SUITE_P(
                                 {},
                                 {}}),
     [](const auto& tc) { return std::string(tc.param.name); });
+
+// A retried request is answered once per copy on either path; the surplus must not end the job.
+TEST(WriteJobLateReplies, CopiesAreSkippedOnBothDriverKinds) {
+  for (const sim::DriverKind kind : {sim::DriverKind::Maker, sim::DriverKind::Ftdi}) {
+    SCOPED_TRACE(kind == sim::DriverKind::Ftdi ? "FTDI" : "maker's");
+    TrackerRig rig;
+    sim::TrackerConfig config = Tracker("53101", kind, 0x10040204);
+    config.faults.duplicateAt = {2, 9, 12};
+    ASSERT_TRUE(rig.Add(config));
+    auto device = rig.Device(config);
+    TDispatcher dispatcher;
+    RecordingHost host;
+    host.payload = Payload(0x1800);
+    host.version = Version("ROZI", 116);
+    const JobOutcome outcome = RunJob(dispatcher, host, rig.Channel(), *device);
+    EXPECT_EQ(outcome.result, kWriteSucceeded);
+    EXPECT_EQ(Summary(rig.Host().Requests("53101")), "e4 w4x8 e5 w5x8 F");
+  }
+}
 
 // ---------------------------------------------------------------------------------------------
 // A tracker that goes away, a job that is told to stop.

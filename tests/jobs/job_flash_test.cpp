@@ -2,6 +2,9 @@
 // with the embedded image, each job on its own thread, each panel with its own progress.
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
 #include <QLabel>
 #include <QProgressBar>
@@ -16,6 +19,20 @@
 
 namespace jobtest {
 namespace {
+
+// Leaves a socket file at path, the kind of node the stand-in lists as a device.
+void BindSocketFile(const std::filesystem::path& path) {
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  ASSERT_GE(fd, 0);
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  const std::string name = path.string();
+  ASSERT_LT(name.size(), sizeof address.sun_path);
+  std::copy(name.begin(), name.end(), address.sun_path);
+  const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+  ::close(fd);
+  ASSERT_EQ(bound, 0) << name;
+}
 
 using namespace updater;
 using sim::DriverKind;
@@ -97,8 +114,8 @@ TEST(JobWindow, FtdiTrackersBesideADeviceHeldByAnotherDriverAreFlashed) {
   discovery_test::TrackerRig trackers;
   const std::filesystem::path ftdi_dir = trackers.Dir.Path() + "/ftdi";
   std::filesystem::create_directories(ftdi_dir);
-  // No description: held by another driver, as the stand-in reads it.
-  std::filesystem::create_symlink("/dev/null", ftdi_dir / "ADAPTER");
+  // A device node with no description: held by another driver, as the stand-in reads it.
+  BindSocketFile(ftdi_dir / "ADAPTER");
   trackers.Plug(BootTracker("0042", DriverKind::Ftdi));
   trackers.Plug(BootTracker("7301", DriverKind::Ftdi));
   Window window(true);
@@ -127,6 +144,22 @@ TEST(JobWindow, FtdiTrackersBesideADeviceHeldByAnotherDriverAreFlashed) {
 
 // Four trackers plugged at once while the window runs: four jobs side by side, each moving
 // its own panel's bar from its own progress.
+// Its first query unanswered, the tracker spoils the scan's cycle; nothing changes on the bus
+// afterwards, yet it must still be found and flashed.
+TEST(JobWindow, TrackerThatMissedItsFirstQueryIsFoundAgainWithoutAReplug) {
+  discovery_test::TrackerRig trackers;
+  Window window(true);
+  ASSERT_TRUE(Eventually([&] { return window.Idle(); }));
+  sim::TrackerConfig config = BootTracker("7301", DriverKind::Maker);
+  config.faults.dropAt = {1};
+  trackers.Plug(config);
+  ASSERT_TRUE(Eventually([&] {
+    return window.Settled(1) && window.Panel(7301) != nullptr &&
+           window.Panel(7301)->lblMessage->text() == kSucceeded;
+  }));
+  EXPECT_EQ(trackers.Host->Status("7301").finish, sim::FinishState::Succeeded);
+}
+
 TEST(JobWindow, FourTrackersPluggedAtOnceAreFlashedSideBySide) {
   discovery_test::TrackerRig trackers;
   Window window(true);

@@ -1,0 +1,175 @@
+#include "SocketLine.h"
+
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+namespace d2xxsim {
+
+std::unique_ptr<TSocketLine> TSocketLine::Connect(const std::string& path) {
+  sockaddr_un address{};
+  address.sun_family = AF_UNIX;
+  if (path.size() >= sizeof address.sun_path) {
+    return nullptr;
+  }
+  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
+  // Non-blocking from the start, so that a tracker whose backlog is full refuses at once
+  // instead of making the open wait.
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+  if (fd < 0) {
+    return nullptr;
+  }
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return nullptr;
+  }
+  return std::unique_ptr<TSocketLine>(new TSocketLine(fd));
+}
+
+TSocketLine::~TSocketLine() {
+  ::close(fd_);
+}
+
+TIo TSocketLine::MarkGone() {
+  gone_ = true;
+  return TIo::kGone;
+}
+
+int TSocketLine::Queued() const {
+  int queued = 0;
+  return ::ioctl(fd_, FIONREAD, &queued) == 0 ? std::max(queued, 0) : -1;
+}
+
+TIo TSocketLine::WaitReadable(int timeout_ms) {
+  if (gone_) {
+    return TIo::kGone;
+  }
+  const int64_t deadline = timeout_ms == ttyport::kWaitForever ? 0 : ttyport::NowMs() + timeout_ms;
+  for (;;) {
+    pollfd p{fd_, POLLIN, 0};
+    const int wait = timeout_ms == ttyport::kWaitForever ? -1 : ttyport::RemainingMs(deadline);
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return MarkGone();
+    }
+    if (ready == 0) {
+      return TIo::kTimeout;
+    }
+    // The end of the stream is readable too: only bytes count as input.
+    if (Queued() > 0) {
+      return TIo::kOk;
+    }
+    return MarkGone();
+  }
+}
+
+TIo TSocketLine::ReadAvailable(uint8_t* buffer, size_t capacity, size_t& got) {
+  got = 0;
+  if (gone_) {
+    return TIo::kGone;
+  }
+  while (got < capacity) {
+    const ssize_t n = ::recv(fd_, buffer + got, capacity - got, 0);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return TIo::kOk;
+    }
+    // 0: the tracker has gone (unplugged); what came before it has been read.
+    MarkGone();
+    return got != 0 ? TIo::kOk : TIo::kGone;
+  }
+  return TIo::kOk;
+}
+
+TIo TSocketLine::Write(const uint8_t* data, size_t length, int timeout_ms, size_t& written) {
+  written = 0;
+  if (!Alive()) {
+    return TIo::kGone;
+  }
+  const int64_t deadline = timeout_ms == ttyport::kWaitForever ? 0 : ttyport::NowMs() + timeout_ms;
+  while (written < length) {
+    const ssize_t n = ::send(fd_, data + written, length - written, MSG_NOSIGNAL);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      return MarkGone();
+    }
+    const int wait = timeout_ms == ttyport::kWaitForever ? -1 : ttyport::RemainingMs(deadline);
+    if (wait == 0) {
+      return TIo::kTimeout;
+    }
+    pollfd p{fd_, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0 && errno != EINTR) {
+      return MarkGone();
+    }
+    if (ready == 0) {
+      return TIo::kTimeout;
+    }
+    if (ready > 0 && (p.revents & POLLOUT) == 0) {
+      return MarkGone();
+    }
+  }
+  return TIo::kOk;
+}
+
+bool TSocketLine::QueuedInput(uint32_t& count) {
+  count = 0;
+  if (gone_) {
+    return false;
+  }
+  const int queued = Queued();
+  if (queued < 0) {
+    MarkGone();
+    return false;
+  }
+  if (queued == 0 && !Alive()) {
+    return false;
+  }
+  count = static_cast<uint32_t>(queued);
+  return true;
+}
+
+bool TSocketLine::Alive() {
+  if (gone_) {
+    return false;
+  }
+  pollfd p{fd_, POLLIN | POLLRDHUP, 0};
+  if (::poll(&p, 1, 0) < 0) {
+    return errno == EINTR;
+  }
+  // A hang-up with bytes still queued leaves them readable; report the loss after them.
+  if ((p.revents & (POLLHUP | POLLRDHUP | POLLERR | POLLNVAL)) != 0 && Queued() <= 0) {
+    MarkGone();
+    return false;
+  }
+  return true;
+}
+
+void TSocketLine::Purge(bool input) {
+  uint8_t sink[256];
+  while (input && ::recv(fd_, sink, sizeof sink, MSG_DONTWAIT) > 0) {
+  }
+}
+
+}  // namespace d2xxsim
