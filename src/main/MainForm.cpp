@@ -6,6 +6,7 @@
 
 #include "Dialogs.h"
 #include "RightAnchors.h"
+#include "SettingsFile.h"
 #include "SingleInstance.h"
 
 namespace updater {
@@ -85,7 +86,9 @@ void TMainForm::FormShow() {
   }
   form_shown_ = true;
 
+  // The folder of the executable itself: a launcher link elsewhere is followed.
   FAppPath = QCoreApplication::applicationDirPath().toStdString() + '/';
+  FFolders = WindowDataFolders(FAppPath);
   Step("LoadSettings");
   LoadSettings();
   Step("btnFwLoadClick");
