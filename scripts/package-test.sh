@@ -158,7 +158,9 @@ for _ in $(seq 100); do
 done
 # The Exec line is a command line of the entry's own syntax; it holds no field codes here.
 app_log=$work/updater.log
-as_user sh -c "exec $exec_line" >"$app_log" 2>&1 &
+# The shell leaves its process id for the program it becomes: SIGTERM goes to the updater
+# itself, not to runuser, which would pass it on and report its own death.
+as_user sh -c "echo \$\$ >/tmp/updater.pid; exec $exec_line" >"$app_log" 2>&1 &
 app_pid=$!
 
 deadline=$((SECONDS + timeout))
@@ -184,12 +186,13 @@ if grep -v "= \"[^\"]*\", \"$wm_class\"\$" "$work/wm_class.txt"; then
   fail "a shown window's WM_CLASS is not \"$wm_class\""
 fi
 
-kill -TERM "$app_pid"
+updater_pid=$(cat "$root/tmp/updater.pid")
+kill -TERM "$updater_pid"
 for _ in $(seq 300); do
-  kill -0 "$app_pid" 2>/dev/null || break
+  kill -0 "$updater_pid" 2>/dev/null || break
   sleep 0.1
 done
-if kill -0 "$app_pid" 2>/dev/null; then fail "the updater did not close on SIGTERM"; fi
+if kill -0 "$updater_pid" 2>/dev/null; then fail "the updater did not close on SIGTERM"; fi
 wait "$app_pid" || fail "the updater ended with code $?"
 app_pid=
 
@@ -200,7 +203,7 @@ log=$root$state/Logs/$(in_root date +%Y%m%d).log
 [[ -s $log ]] || fail "no log file in $state/Logs"
 iconv -f CP1251 -t UTF-8 "$log" | grep -q "Прошивка завершена успешно" ||
   fail "the log file does not record the flashing"
-[[ $(stat -c %U "$ini") == "$user" && $(stat -c %U "$log") == "$user" ]] ||
+[[ $(in_root stat -c %U "${ini#"$root"}" "${log#"$root"}") == "$user"$'\n'"$user" ]] ||
   fail "the settings or the log file are not the user's"
 after=$(in_root find "$program_dir" -printf '%p %s %m %T@\n' | sort)
 [[ $before == "$after" ]] || { diff <(echo "$before") <(echo "$after"); fail "$program_dir changed"; }
