@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages the build, the tests and the demo need, when missing.
+# Installs the Debian 12 packages the build, the tests, the demo and the Debian package (its
+# build, its checks and its test in a fresh root) need, when missing.
 set -euo pipefail
 
 packages=(
@@ -11,6 +12,7 @@ packages=(
   xvfb xauth
   fonts-liberation2
   openbox imagemagick x11-utils
+  dpkg-dev fakeroot lintian desktop-file-utils librsvg2-bin debootstrap
 )
 
 missing=()

@@ -9,6 +9,7 @@
 #include "Dialogs.h"
 #include "FormFont.h"
 #include "RightAnchors.h"
+#include "SettingsFile.h"
 #include "SingleInstance.h"
 #include "UpdaterApplication.h"
 
@@ -126,7 +127,9 @@ void TMainForm::FormShow() {
   }
   form_shown_ = true;
 
+  // The folder of the executable itself: a launcher link elsewhere is followed.
   FAppPath = QCoreApplication::applicationDirPath().toStdString() + '/';
+  FFolders = WindowDataFolders(FAppPath);
   Step("LoadSettings");
   LoadSettings();
   Step("btnFwLoadClick");

@@ -26,6 +26,7 @@
 #include <string_view>
 #include <vector>
 
+#include "DataFolders.h"
 #include "DevEntry.h"
 #include "DeviceChannel.h"
 #include "DriverLibraries.h"
@@ -74,6 +75,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   bool FExternFirmware = false;       // file mode: the image comes from the file box
   bool FResourceFirmware = false;     // the loaded image is the embedded one and passed
   std::string FAppPath;               // the executable's folder with a trailing '/'
+  TDataFolders FFolders;              // settings and Logs folders, chosen at the first show
   TDevList DevList;                   // connected devices in the order added; owns them
   std::mutex DevListLock;             // guards DevList membership (see above)
 
@@ -182,6 +184,8 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void CloseAllDevices();
   void AddLogLine(int kind, const std::string& line);
   void WriteLogFile(const std::string& line);
+  // Tells in the view, once until the file is written again, why lines miss the log file.
+  void LogFileFailed(const std::string& what);
   void Step(std::string_view name);
 
   TDialogs* dialogs_;
@@ -190,6 +194,7 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   bool libraries_loaded_ = false;          // the first show has loaded the driver libraries
   bool scan_waits_for_libraries_ = false;  // DevTimer ticked before they were loaded
   bool form_destroyed_ = false;
+  bool log_file_failed_ = false;
 };
 
 // The one main window of the running program (null before it exists and after it is gone).

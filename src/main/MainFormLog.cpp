@@ -1,5 +1,6 @@
 // The event log: coloured lines in reLog and, while cbWritelogToFile is ticked, the daily file
-// Logs/YYYYMMDD.log beside the executable in Windows-1251.
+// YYYYMMDD.log in Windows-1251 in the Logs folder (beside the executable, or the user's own
+// for an installed copy).
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -9,8 +10,9 @@
 #include <QTextCharFormat>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <cerrno>
 #include <cstdarg>
-#include <filesystem>
+#include <cstring>
 
 #include "MainForm.h"
 #include "TextFormat.h"
@@ -90,14 +92,18 @@ void TMainForm::WriteLogFile(const std::string& line) {
   if (!cbWritelogToFile->isChecked() || FAppPath.empty()) {
     return;
   }
-  // Every failure below only loses this line from the file; the next line tries again.
-  const std::filesystem::path folder = std::filesystem::path(FAppPath) / "Logs";
-  std::error_code ignored;
-  std::filesystem::create_directories(folder, ignored);
+  // A failure loses this line from the file only; the next line tries again. The first
+  // failure after a success is told once in the view, so the file is never lost unnoticed.
+  std::string reason;
+  if (!MakeFolder(FFolders.logs, reason)) {
+    LogFileFailed(
+        Format("не удалось создать папку %s (%s)", FFolders.logs.c_str(), reason.c_str()));
+    return;
+  }
 
   const QDateTime now = QDateTime::currentDateTime();
-  const std::filesystem::path file =
-      folder / (now.toString(QStringLiteral("yyyyMMdd")).toStdString() + ".log");
+  const std::string file =
+      FFolders.logs + now.toString(QStringLiteral("yyyyMMdd")).toStdString() + ".log";
   const std::string record = "[" +
                              now.toString(QStringLiteral("dd.MM.yyyy hh:mm:ss.zzz")).toStdString() +
                              "]\t" + line + "\r\n";
@@ -105,10 +111,21 @@ void TMainForm::WriteLogFile(const std::string& line) {
 
   const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) {
+    LogFileFailed(Format("не удалось открыть файл %s (%s)", file.c_str(), std::strerror(errno)));
     return;
   }
   [[maybe_unused]] const ssize_t written = ::write(fd, bytes.data(), bytes.size());
   ::close(fd);
+  log_file_failed_ = false;
+}
+
+void TMainForm::LogFileFailed(const std::string& what) {
+  if (log_file_failed_) {
+    return;
+  }
+  // Set first: the line below passes through the file writer too, which fails again quietly.
+  log_file_failed_ = true;
+  LogMsg(kLogError, "Лог не записывается в файл: %s", what.c_str());
 }
 
 }  // namespace updater

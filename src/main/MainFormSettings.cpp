@@ -1,5 +1,5 @@
-// The settings file ZUDUDerovo.ini beside the executable: read once at the first show, written
-// once at shutdown.
+// The settings file ZUDUDerovo.ini in the settings folder (beside the executable, or the user's
+// own for an installed copy): read once at the first show, written once at shutdown.
 //
 // Threads: main thread only (the values live in the window's controls).
 
@@ -38,7 +38,14 @@ QRect Desktop() {
 }  // namespace
 
 void TMainForm::LoadSettings() {
-  TSettingsFile file(SettingsFolder(FAppPath) + kSettingsFileName);
+  // Made now rather than at shutdown, so that a folder that cannot be made is told while
+  // someone is looking; the settings of this run are then the defaults and stay unsaved.
+  std::string reason;
+  if (!MakeFolder(FFolders.settings, reason)) {
+    LogMsg(kLogError, "Настройки не будут сохранены: не удалось создать папку %s (%s)",
+           FFolders.settings.c_str(), reason.c_str());
+  }
+  TSettingsFile file(FFolders.settings + kSettingsFileName);
   file.Read();  // an unreadable file reads as empty, like a missing one
 
   const std::string placement = file.Value(kCommon, kMainFormKey, "");
@@ -97,10 +104,10 @@ void TMainForm::LoadSettings() {
 // Without a program folder there was no first show and nothing was read; writing would only
 // replace the user's settings with the design's.
 void TMainForm::SaveSettings() {
-  if (FAppPath.empty()) {
+  if (FAppPath.empty() || FFolders.settings.empty()) {
     return;
   }
-  TSettingsFile file(SettingsFolder(FAppPath) + kSettingsFileName);
+  TSettingsFile file(FFolders.settings + kSettingsFileName);
   if (!file.Read()) {
     return;  // not a file we may write over; nobody is told, the shutdown goes on
   }

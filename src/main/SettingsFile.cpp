@@ -37,12 +37,16 @@ void SetSettingsFolder(std::string folder) {
   FolderOverride() = std::move(folder);
 }
 
-std::string SettingsFolder(const std::string& app_path) {
+std::string SettingsFolderOverride() {
+  return FolderOverride();
+}
+
+TDataFolders WindowDataFolders(const std::string& app_path) {
   const std::string& folder = FolderOverride();
   if (folder.empty()) {
-    return app_path;
+    return DataFoldersFor(app_path);
   }
-  return folder.back() == '/' ? folder : folder + '/';
+  return ChooseDataFolders(folder, /*installed=*/false, {});
 }
 
 TSettingsFile::TSettingsFile(std::string path)

@@ -8,15 +8,20 @@
 #include <string>
 #include <vector>
 
+#include "DataFolders.h"
+
 namespace updater {
 
 inline constexpr char kSettingsFileName[] = "ZUDUDerovo.ini";
 
-// The folder the main window keeps its settings file in: its program folder, unless this
-// process has redirected it (test processes keep their windows away from the build's
-// executables and from each other). Main thread only.
+// The folders the main window keeps its settings file and its Logs folder in: those of the
+// program's rule (DataFolders.h) for its program folder, unless this process has redirected
+// both into one folder of its own (test processes keep their windows away from the build's
+// executables, the user's folders and each other). An empty folder ends the redirection.
+// Main thread only.
 void SetSettingsFolder(std::string folder);
-std::string SettingsFolder(const std::string& app_path);
+std::string SettingsFolderOverride();
+TDataFolders WindowDataFolders(const std::string& app_path);
 
 class TSettingsFile {
  public:

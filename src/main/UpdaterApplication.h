@@ -1,12 +1,18 @@
 #pragma once
 // The application object. An exception that escapes an event handler is shown in an error box
-// with its message, and the event loop goes on with the next event.
+// with its message, and the event loop goes on with the next event. It names the program as
+// its desktop entry does and gives every window the program's icon.
 //
 // Threads: main thread.
 
 #include <QApplication>
 
 namespace updater {
+
+// The application's name, its desktop entry's file name (without ".desktop") and icon name.
+inline constexpr char kProgramName[] = "veltorium-updater";
+// The icon's sizes in the resources (":/icons/veltorium-updater-SIZE.png").
+inline constexpr int kProgramIconSizes[] = {16, 24, 32, 48, 64, 128, 256};
 
 class TUpdaterApplication : public QApplication {
  public:

@@ -47,7 +47,7 @@ class TFormTest : public testing::Test {
     return items;
   }
 
-  const std::string previous_settings_ = SettingsFolder({});
+  const std::string previous_settings_ = SettingsFolderOverride();
   QTemporaryDir dir_;
   Dialogs dialogs_;
   std::unique_ptr<TMainForm> form_;

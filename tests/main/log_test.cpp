@@ -20,6 +20,7 @@ class LogTest : public testing::Test {
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
     form_.FAppPath = dir_.path().toStdString() + "/";
+    form_.FFolders.logs = LogsPath().toStdString() + "/";
   }
 
   QStringList Lines() const { return form_.reLog->toPlainText().split(QLatin1Char('\n')); }
@@ -135,14 +136,33 @@ TEST_F(LogTest, FileIsTouchedOnlyWhileTheBoxIsTicked) {
   EXPECT_EQ(Lines().size(), 3);
 }
 
-TEST_F(LogTest, UnwritableLogFolderLosesOnlyTheFileLine) {
+TEST_F(LogTest, UnwritableLogFolderIsToldOnceAndLosesOnlyTheFileLines) {
   QFile blocker(LogsPath());  // a file where the folder should be
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
   form_.cbWritelogToFile->setChecked(true);
   form_.LogDevMsg(1, 3, "still shown");
-  EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       3\tstill shown")});
+  form_.LogMsg(0, "shown too");
+  const QString told = QStringLiteral(
+                           "Прибор -------\tЛог не записывается в файл: не удалось "
+                           "создать папку %1/ (имя %1 занято файлом)")
+                           .arg(LogsPath());
+  EXPECT_EQ(Lines(), (QStringList{QStringLiteral("Прибор       3\tstill shown"), told,
+                                  QStringLiteral("Прибор -------\tshown too")}));
   EXPECT_EQ(ReadFile(LogsPath()).size(), 0);
+
+  // Once the folder can be made, lines reach the file again; a later failure is told anew.
+  ASSERT_TRUE(QFile::remove(LogsPath()));
+  form_.LogMsg(0, "in the file");
+  EXPECT_TRUE(ReadFile(TodayFile()).contains("in the file"));
+  ASSERT_TRUE(QFile::remove(TodayFile()));
+  ASSERT_TRUE(QDir().mkpath(TodayFile()));  // the day's file name taken by a folder
+  form_.LogMsg(0, "not in the file");
+  EXPECT_TRUE(Lines().last().startsWith(
+      QStringLiteral("Прибор -------\tЛог не записывается в файл: не удалось открыть файл %1 (")
+          .arg(TodayFile())))
+      << Lines().last().toStdString();
+  EXPECT_EQ(Lines().size(), 6);
 }
 
 TEST_F(LogTest, SinkForwardsToTheDeviceLine) {

@@ -288,4 +288,24 @@ TEST_F(SettingsTest, AReadOnlyFolderKeepsTheOldFile) {
   EXPECT_TRUE(dialogs_.Errors.isEmpty());
 }
 
+TEST_F(SettingsTest, ASettingsFolderThatCannotBeMadeIsToldAndTheRunGoesOn) {
+  // A file where a parent of the settings folder should be.
+  QFile blocker(dir_.filePath(QStringLiteral("taken")));
+  ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
+  blocker.close();
+  const QString folder = dir_.filePath(QStringLiteral("taken/veltorium-updater"));
+  SetSettingsFolder(folder.toStdString());
+
+  TMainForm& form = Start();
+  EXPECT_EQ(form.reLog->toPlainText().split(QLatin1Char('\n')).first(),
+            QStringLiteral("Прибор -------\tНастройки не будут сохранены: не удалось создать "
+                           "папку %1/ (имя %2 занято файлом)")
+                .arg(folder, blocker.fileName()));
+  form.cbAutoWrite->setChecked(true);
+  Stop();
+  EXPECT_TRUE(QFileInfo(blocker.fileName()).isFile());
+  EXPECT_EQ(QFileInfo(blocker.fileName()).size(), 0);
+  EXPECT_TRUE(dialogs_.Errors.isEmpty());
+}
+
 }  // namespace
