@@ -8,7 +8,7 @@ packages=(
   libsimpleini-dev libudev-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev
-  xvfb xauth
+  xvfb xauth openbox x11-utils xdotool
 )
 
 missing=()

@@ -17,6 +17,7 @@
 // thread only through Dispatcher (synchronous calls and end handlers).
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
@@ -35,6 +36,8 @@
 #include "QtDispatcher.h"
 #include "WriteHost.h"
 #include "ui_MainForm.h"
+
+class QWindow;
 
 namespace updater {
 
@@ -163,6 +166,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ApplyCommandLine(const std::vector<std::string>& args);
@@ -171,6 +177,22 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void AddLogLine(int kind, const std::string& line);
   void WriteLogFile(const std::string& line);
   void Step(std::string_view name);
+  // The placement from the settings file, applied again once the window manager's frame is
+  // known (MainFormSettings.cpp).
+  void ApplyStoredPlacement();
+  static QMargins FrameOf(const QWindow& window);
+  void TracePlacement() const;
+
+  struct TStoredPlacement {
+    int left = -1;  // outer values to reach; -1: the axis is left as it is
+    int top = -1;
+    int width = -1;
+    int height = -1;
+    bool pending = false;  // following the frame
+    QRect inner;           // the inner geometry last set for it; any other is someone else's
+    QMargins frame;        // the frame it was set for
+  };
+  TStoredPlacement stored_placement_;
 
   TDialogs* dialogs_;
   bool form_shown_ = false;

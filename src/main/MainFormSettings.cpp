@@ -4,7 +4,9 @@
 // Threads: main thread only (the values live in the window's controls).
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <array>
 #include <string>
@@ -28,6 +30,10 @@ constexpr char kDefaultBdUrl[] = "http://test.veltorium.example/prog.ashx";
 // A position this close to the desktop's right or bottom edge would leave the window out of
 // reach.
 constexpr int kEdgeReserve = 100;
+
+// The outer geometry as the window sees it after each move and resize: what a shutdown at
+// that moment would save. Off unless asked for (QT_LOGGING_RULES).
+Q_LOGGING_CATEGORY(lcPlacement, "updater.placement", QtInfoMsg)
 
 // The area of all monitors together.
 QRect Desktop() {
@@ -61,24 +67,25 @@ void TMainForm::LoadSettings() {
     return;
   }
   const QRect desktop = Desktop();
-  // The stored position is the outer one, as move() takes it.
-  QPoint position = frameGeometry().topLeft();
+  stored_placement_ = {};
+  // Positions are the frame's corner; one too close to the right or bottom edge would leave
+  // the window out of reach.
   if (v[0] >= 0 && v[0] < desktop.width() - kEdgeReserve) {
-    position.setX(v[0]);
+    stored_placement_.left = v[0];
   }
   if (v[1] >= 0 && v[1] < desktop.height() - kEdgeReserve) {
-    position.setY(v[1]);
+    stored_placement_.top = v[1];
   }
-  if (position != frameGeometry().topLeft()) {
-    move(position);
-  }
-  // The stored sizes are the outer ones; like the platform, no window grows past the desktop.
-  const QSize frame = frameGeometry().size() - size();
+  // Sizes are the outer ones; like the platform, no window grows past the desktop.
   if (v[2] >= 0) {
-    resize(std::min(v[2], std::max(desktop.width(), minimumWidth())) - frame.width(), height());
+    stored_placement_.width = std::min(v[2], std::max(desktop.width(), minimumWidth()));
   }
   if (v[3] >= 0) {
-    resize(width(), std::min(v[3], std::max(desktop.height(), minimumHeight())) - frame.height());
+    stored_placement_.height = std::min(v[3], std::max(desktop.height(), minimumHeight()));
+  }
+  if (stored_placement_.left >= 0 || stored_placement_.top >= 0 || stored_placement_.width >= 0 ||
+      stored_placement_.height >= 0) {
+    ApplyStoredPlacement();
   }
   if (v[4] >= 0) {
     cbAutoWrite->setChecked(v[4] != 0);
@@ -92,6 +99,82 @@ void TMainForm::LoadSettings() {
   if (v[6] >= 0) {
     cbWritelogToFile->setChecked(v[6] != 0);
   }
+}
+
+// A window manager that draws a frame reports it only once it has framed the window, after
+// the first show: until then the frame counts as nothing, and a placement applied then puts
+// the inner corner where the frame's belongs and makes the inner size the outer one, so that
+// the window would grow and climb by its frame at every start. So the stored placement is
+// applied again whenever the frame turns out other than it was taken to be, for as long as
+// nobody else (the user, the window manager) has moved or sized the window. Without a frame
+// the first application is the last one that changes anything.
+void TMainForm::ApplyStoredPlacement() {
+  QWindow* window = windowHandle();
+  const QMargins frame = window != nullptr ? FrameOf(*window) : QMargins();
+  QRect inner = geometry();
+  if (stored_placement_.width >= 0) {
+    inner.setWidth(stored_placement_.width - frame.left() - frame.right());
+  }
+  if (stored_placement_.height >= 0) {
+    inner.setHeight(stored_placement_.height - frame.top() - frame.bottom());
+  }
+  if (stored_placement_.left >= 0) {
+    inner.moveLeft(stored_placement_.left + frame.left());
+  }
+  if (stored_placement_.top >= 0) {
+    inner.moveTop(stored_placement_.top + frame.top());
+  }
+  if (stored_placement_.left < 0 && stored_placement_.top < 0) {
+    resize(inner.size());  // the system still chooses where the window goes
+  } else if (inner != geometry()) {
+    setGeometry(inner);
+  }
+  stored_placement_.inner = geometry();  // within the window's own limits
+  stored_placement_.frame = frame;
+  stored_placement_.pending = window != nullptr;
+  if (stored_placement_.pending) {
+    window->installEventFilter(this);
+  }
+}
+
+// The frame as the window system reports it. While the window manager is still framing the
+// window the report can be nonsense (negative margins); that counts as no frame yet.
+QMargins TMainForm::FrameOf(const QWindow& window) {
+  const QMargins frame = window.frameMargins();
+  if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) {
+    return {};
+  }
+  return frame;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (stored_placement_.pending && watched == windowHandle() &&
+      (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+       event->type() == QEvent::Expose)) {
+    if (geometry() != stored_placement_.inner) {
+      stored_placement_.pending = false;  // moved or sized by someone else since
+      watched->removeEventFilter(this);
+    } else if (FrameOf(*windowHandle()) != stored_placement_.frame) {
+      ApplyStoredPlacement();
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  TracePlacement();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  TracePlacement();
+}
+
+void TMainForm::TracePlacement() const {
+  const QRect outer = frameGeometry();
+  qCDebug(lcPlacement, "placement: outer %d,%d,%d,%d", outer.x(), outer.y(), outer.width(),
+          outer.height());
 }
 
 // Without a program folder there was no first show and nothing was read; writing would only
