@@ -23,6 +23,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -179,8 +180,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   void Step(std::string_view name);
   // The placement from the settings file, applied again once the window manager's frame is
   // known (MainFormSettings.cpp).
-  void ApplyStoredPlacement();
-  static QMargins FrameOf(const QWindow& window);
+  void ApplyStoredPlacement(const QMargins& frame);
+  static std::optional<QMargins> FrameOf(const QWindow* window);
+  QRect OuterGeometry() const;
   void TracePlacement() const;
 
   struct TStoredPlacement {

@@ -9,6 +9,7 @@
 #include <QWindow>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "MainForm.h"
@@ -85,7 +86,7 @@ void TMainForm::LoadSettings() {
   }
   if (stored_placement_.left >= 0 || stored_placement_.top >= 0 || stored_placement_.width >= 0 ||
       stored_placement_.height >= 0) {
-    ApplyStoredPlacement();
+    ApplyStoredPlacement(FrameOf(windowHandle()).value_or(QMargins()));
   }
   if (v[4] >= 0) {
     cbAutoWrite->setChecked(v[4] != 0);
@@ -108,9 +109,8 @@ void TMainForm::LoadSettings() {
 // applied again whenever the frame turns out other than it was taken to be, for as long as
 // nobody else (the user, the window manager) has moved or sized the window. Without a frame
 // the first application is the last one that changes anything.
-void TMainForm::ApplyStoredPlacement() {
+void TMainForm::ApplyStoredPlacement(const QMargins& frame) {
   QWindow* window = windowHandle();
-  const QMargins frame = window != nullptr ? FrameOf(*window) : QMargins();
   QRect inner = geometry();
   if (stored_placement_.width >= 0) {
     inner.setWidth(stored_placement_.width - frame.left() - frame.right());
@@ -138,13 +138,35 @@ void TMainForm::ApplyStoredPlacement() {
 }
 
 // The frame as the window system reports it. While the window manager is still framing the
-// window the report can be nonsense (negative margins); that counts as no frame yet.
-QMargins TMainForm::FrameOf(const QWindow& window) {
-  const QMargins frame = window.frameMargins();
+// window the report can be nonsense (negative margins, taken from a frame not yet sized), and
+// the system keeps it until the window is next configured; then there is none.
+std::optional<QMargins> TMainForm::FrameOf(const QWindow* window) {
+  if (window == nullptr) {
+    return QMargins();
+  }
+  const QMargins frame = window->frameMargins();
   if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) {
-    return {};
+    return std::nullopt;
   }
   return frame;
+}
+
+// What a shutdown now would save: the inner geometry grown by the frame. The window system's
+// report of the frame lags and may already be that of a closed window, which has none; then
+// the frame the window last learnt, or the last sane one seen, stands.
+QRect TMainForm::OuterGeometry() const {
+  const QRect inner = geometry();
+  const QRect outer = frameGeometry();
+  const QMargins learnt(inner.left() - outer.left(), inner.top() - outer.top(),
+                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  for (const QMargins& frame :
+       {FrameOf(windowHandle()).value_or(QMargins()), learnt, stored_placement_.frame}) {
+    if (!frame.isNull() && frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 &&
+        frame.bottom() >= 0) {
+      return inner.marginsAdded(frame);
+    }
+  }
+  return inner;
 }
 
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
@@ -154,8 +176,9 @@ bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
     if (geometry() != stored_placement_.inner) {
       stored_placement_.pending = false;  // moved or sized by someone else since
       watched->removeEventFilter(this);
-    } else if (FrameOf(*windowHandle()) != stored_placement_.frame) {
-      ApplyStoredPlacement();
+    } else if (const auto frame = FrameOf(windowHandle());
+               frame && !frame->isNull() && *frame != stored_placement_.frame) {
+      ApplyStoredPlacement(*frame);
     }
   }
   return QMainWindow::eventFilter(watched, event);
@@ -172,9 +195,11 @@ void TMainForm::resizeEvent(QResizeEvent* event) {
 }
 
 void TMainForm::TracePlacement() const {
-  const QRect outer = frameGeometry();
-  qCDebug(lcPlacement, "placement: outer %d,%d,%d,%d", outer.x(), outer.y(), outer.width(),
-          outer.height());
+  if (lcPlacement().isDebugEnabled()) {
+    const QRect outer = OuterGeometry();
+    qCDebug(lcPlacement, "placement: outer %d,%d,%d,%d", outer.x(), outer.y(), outer.width(),
+            outer.height());
+  }
 }
 
 // Without a program folder there was no first show and nothing was read; writing would only
@@ -187,7 +212,7 @@ void TMainForm::SaveSettings() {
   if (!file.Read()) {
     return;  // not a file we may write over; nobody is told, the shutdown goes on
   }
-  const QRect outer = frameGeometry();
+  const QRect outer = OuterGeometry();
   file.SetValue(kCommon, kMainFormKey,
                 Format("%d,%d,%d,%d,%d,%d,%d", outer.x(), outer.y(), outer.width(), outer.height(),
                        cbAutoWrite->isChecked() ? 1 : 0, reLog->height(),

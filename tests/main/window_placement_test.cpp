@@ -82,16 +82,25 @@ class TXServer {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path());
     env.insert(QStringLiteral("XDG_CACHE_HOME"), home_.path());
     wm_.setProcessEnvironment(env);
-    wm_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    wm_.setProcessChannelMode(QProcess::MergedChannels);
     wm_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
     const bool managing = PumpUntil(
         [&] {
+          // What it supports is announced last; a program started earlier would not know
+          // that the manager reports its frames.
           return Run(QStringLiteral("xprop"),
-                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTING_WM_CHECK")})
-              .contains(QStringLiteral("window id"));
+                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTED")})
+              .contains(QStringLiteral("_NET_FRAME_EXTENTS"));
         },
         kWaitMs);
-    return managing ? QString() : QStringLiteral("openbox did not take over the display");
+    if (managing) {
+      return {};
+    }
+    return QStringLiteral("openbox did not take over display %1 (%2, exit %3): %4")
+        .arg(display_, wm_.state() == QProcess::NotRunning ? QStringLiteral("ended")
+                                                           : QStringLiteral("running"))
+        .arg(wm_.exitCode())
+        .arg(QString::fromLocal8Bit(wm_.readAll()));
   }
 
   QProcessEnvironment Environment() const {
