@@ -11,7 +11,7 @@ packages=(
   clang libclang-rt-14-dev
   xvfb xauth
   fonts-liberation2
-  openbox imagemagick x11-utils
+  openbox imagemagick x11-utils xdotool
   dpkg-dev fakeroot lintian desktop-file-utils librsvg2-bin debootstrap
 )
 

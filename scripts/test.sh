@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: the normal build, then AddressSanitizer+UBSan, the
-# thread tests under ThreadSanitizer, and a short bounded run of each fuzzer.
+# thread tests under ThreadSanitizer, and a short bounded run of each fuzzer. The program is
+# also built once as a packager builds it (Release), where the optimiser warns differently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -19,6 +20,9 @@ run_preset() {
 }
 
 run_preset default
+echo "=== release build ==="
+cmake --preset release >/dev/null
+cmake --build --preset release -j "${jobs}"
 run_preset asan
 run_preset tsan
 

@@ -17,11 +17,13 @@
 // thread only through Dispatcher (synchronous calls and end handlers).
 
 #include <QMainWindow>
+#include <QMargins>
 #include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +39,8 @@
 #include "ScanNotices.h"
 #include "WriteHost.h"
 #include "ui_MainForm.h"
+
+class QWindow;
 
 namespace updater {
 
@@ -174,6 +178,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
 
  protected:
   void showEvent(QShowEvent* event) override;
+  void moveEvent(QMoveEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void ApplyCommandLine(const std::vector<std::string>& args);
@@ -187,6 +194,23 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // Tells in the view, once until the file is written again, why lines miss the log file.
   void LogFileFailed(const std::string& what);
   void Step(std::string_view name);
+  // The placement from the settings file, applied again once the window manager's frame is
+  // known (MainFormSettings.cpp).
+  void ApplyStoredPlacement(const QMargins& frame);
+  static std::optional<QMargins> FrameOf(const QWindow* window);
+  QRect OuterGeometry() const;
+  void TracePlacement() const;
+
+  struct TStoredPlacement {
+    int left = -1;  // outer values to reach; -1: the axis is left as it is
+    int top = -1;
+    int width = -1;
+    int height = -1;
+    bool pending = false;  // following the frame
+    QRect inner;           // the inner geometry last set for it; any other is someone else's
+    QMargins frame;        // the frame it was set for
+  };
+  TStoredPlacement stored_placement_;
 
   TDialogs* dialogs_;
   TRightAnchors* file_anchors_ = nullptr;  // of GroupBox1's controls; a child of GroupBox1

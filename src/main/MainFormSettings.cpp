@@ -4,9 +4,12 @@
 // Threads: main thread only (the values live in the window's controls).
 
 #include <QGuiApplication>
+#include <QLoggingCategory>
 #include <QScreen>
+#include <QWindow>
 #include <algorithm>
 #include <array>
+#include <optional>
 #include <string>
 
 #include "MainForm.h"
@@ -28,6 +31,10 @@ constexpr char kDefaultBdUrl[] = "http://test.veltorium.example/prog.ashx";
 // A position this close to the desktop's right or bottom edge would leave the window out of
 // reach.
 constexpr int kEdgeReserve = 100;
+
+// The outer geometry as the window sees it after each move and resize: what a shutdown at
+// that moment would save. Off unless asked for (QT_LOGGING_RULES).
+Q_LOGGING_CATEGORY(lcPlacement, "updater.placement", QtInfoMsg)
 
 // The area of all monitors together.
 QRect Desktop() {
@@ -68,24 +75,25 @@ void TMainForm::LoadSettings() {
     return;
   }
   const QRect desktop = Desktop();
-  // The stored position is the outer one, as move() takes it.
-  QPoint position = frameGeometry().topLeft();
+  stored_placement_ = {};
+  // Positions are the frame's corner; one too close to the right or bottom edge would leave
+  // the window out of reach.
   if (v[0] >= 0 && v[0] < desktop.width() - kEdgeReserve) {
-    position.setX(v[0]);
+    stored_placement_.left = v[0];
   }
   if (v[1] >= 0 && v[1] < desktop.height() - kEdgeReserve) {
-    position.setY(v[1]);
+    stored_placement_.top = v[1];
   }
-  if (position != frameGeometry().topLeft()) {
-    move(position);
-  }
-  // The stored sizes are the outer ones; like the platform, no window grows past the desktop.
-  const QSize frame = frameGeometry().size() - size();
+  // Sizes are the outer ones; like the platform, no window grows past the desktop.
   if (v[2] >= 0) {
-    resize(std::min(v[2], std::max(desktop.width(), minimumWidth())) - frame.width(), height());
+    stored_placement_.width = std::min(v[2], std::max(desktop.width(), minimumWidth()));
   }
   if (v[3] >= 0) {
-    resize(width(), std::min(v[3], std::max(desktop.height(), minimumHeight())) - frame.height());
+    stored_placement_.height = std::min(v[3], std::max(desktop.height(), minimumHeight()));
+  }
+  if (stored_placement_.left >= 0 || stored_placement_.top >= 0 || stored_placement_.width >= 0 ||
+      stored_placement_.height >= 0) {
+    ApplyStoredPlacement(FrameOf(windowHandle()).value_or(QMargins()));
   }
   if (v[4] >= 0) {
     cbAutoWrite->setChecked(v[4] != 0);
@@ -101,6 +109,106 @@ void TMainForm::LoadSettings() {
   }
 }
 
+// A window manager that draws a frame reports it only once it has framed the window, after
+// the first show: until then the frame counts as nothing, and a placement applied then puts
+// the inner corner where the frame's belongs and makes the inner size the outer one, so that
+// the window would grow and climb by its frame at every start. So the stored placement is
+// applied again whenever the frame turns out other than it was taken to be, for as long as
+// nobody else (the user, the window manager) has moved or sized the window. Without a frame
+// the first application is the last one that changes anything.
+void TMainForm::ApplyStoredPlacement(const QMargins& frame) {
+  QWindow* window = windowHandle();
+  QRect inner = geometry();
+  if (stored_placement_.width >= 0) {
+    inner.setWidth(stored_placement_.width - frame.left() - frame.right());
+  }
+  if (stored_placement_.height >= 0) {
+    inner.setHeight(stored_placement_.height - frame.top() - frame.bottom());
+  }
+  if (stored_placement_.left >= 0) {
+    inner.moveLeft(stored_placement_.left + frame.left());
+  }
+  if (stored_placement_.top >= 0) {
+    inner.moveTop(stored_placement_.top + frame.top());
+  }
+  if (stored_placement_.left < 0 && stored_placement_.top < 0) {
+    resize(inner.size());  // the system still chooses where the window goes
+  } else if (inner != geometry()) {
+    setGeometry(inner);
+  }
+  stored_placement_.inner = geometry();  // within the window's own limits
+  stored_placement_.frame = frame;
+  stored_placement_.pending = window != nullptr;
+  if (stored_placement_.pending) {
+    window->installEventFilter(this);
+  }
+}
+
+// The frame as the window system reports it. While the window manager is still framing the
+// window the report can be nonsense (negative margins, taken from a frame not yet sized), and
+// the system keeps it until the window is next configured; then there is none.
+std::optional<QMargins> TMainForm::FrameOf(const QWindow* window) {
+  if (window == nullptr) {
+    return QMargins();
+  }
+  const QMargins frame = window->frameMargins();
+  if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) {
+    return std::nullopt;
+  }
+  return frame;
+}
+
+// What a shutdown now would save: the inner geometry grown by the frame. The window system's
+// report of the frame lags and may already be that of a closed window, which has none; then
+// the frame the window last learnt, or the last sane one seen, stands.
+QRect TMainForm::OuterGeometry() const {
+  const QRect inner = geometry();
+  const QRect outer = frameGeometry();
+  const QMargins learnt(inner.left() - outer.left(), inner.top() - outer.top(),
+                        outer.right() - inner.right(), outer.bottom() - inner.bottom());
+  for (const QMargins& frame :
+       {FrameOf(windowHandle()).value_or(QMargins()), learnt, stored_placement_.frame}) {
+    if (!frame.isNull() && frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 &&
+        frame.bottom() >= 0) {
+      return inner.marginsAdded(frame);
+    }
+  }
+  return inner;
+}
+
+bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
+  if (stored_placement_.pending && watched == windowHandle() &&
+      (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
+       event->type() == QEvent::Expose)) {
+    if (geometry() != stored_placement_.inner) {
+      stored_placement_.pending = false;  // moved or sized by someone else since
+      watched->removeEventFilter(this);
+    } else if (const auto frame = FrameOf(windowHandle());
+               frame && !frame->isNull() && *frame != stored_placement_.frame) {
+      ApplyStoredPlacement(*frame);
+    }
+  }
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void TMainForm::moveEvent(QMoveEvent* event) {
+  QMainWindow::moveEvent(event);
+  TracePlacement();
+}
+
+void TMainForm::resizeEvent(QResizeEvent* event) {
+  QMainWindow::resizeEvent(event);
+  TracePlacement();
+}
+
+void TMainForm::TracePlacement() const {
+  if (lcPlacement().isDebugEnabled()) {
+    const QRect outer = OuterGeometry();
+    qCDebug(lcPlacement, "placement: outer %d,%d,%d,%d", outer.x(), outer.y(), outer.width(),
+            outer.height());
+  }
+}
+
 // Without a program folder there was no first show and nothing was read; writing would only
 // replace the user's settings with the design's.
 void TMainForm::SaveSettings() {
@@ -111,7 +219,7 @@ void TMainForm::SaveSettings() {
   if (!file.Read()) {
     return;  // not a file we may write over; nobody is told, the shutdown goes on
   }
-  const QRect outer = frameGeometry();
+  const QRect outer = OuterGeometry();
   file.SetValue(kCommon, kMainFormKey,
                 Format("%d,%d,%d,%d,%d,%d,%d", outer.x(), outer.y(), outer.width(), outer.height(),
                        cbAutoWrite->isChecked() ? 1 : 0, reLog->height(),

@@ -24,7 +24,7 @@ ScriptedQl::Device* DeviceOf(uint32_t handle) {
 std::string Describe(const uint8_t* data, uint32_t length) {
   // A request frame: header length 14 at offset 2; anything else is a text command.
   if (length >= 14 && data[2] == 14 && data[3] == 0) {
-    return "F" + std::to_string(data[4] | (data[5] << 8));
+    return std::string("F").append(std::to_string(data[4] | (data[5] << 8)));
   }
   return std::string(reinterpret_cast<const char*>(data), length);
 }

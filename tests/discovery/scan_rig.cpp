@@ -106,7 +106,8 @@ sim::TrackerConfig Tracker(const std::string& serial, sim::DriverKind driver,
 std::vector<std::string> Received(const sim::TrackerHost& host, const std::string& serial) {
   std::vector<std::string> seen;
   for (const auto& request : host.Requests(serial)) {
-    seen.push_back(request.frameNumber != 0 ? "F" + std::to_string(request.code) : request.text);
+    seen.push_back(request.frameNumber != 0 ? std::string("F").append(std::to_string(request.code))
+                                            : request.text);
   }
   return seen;
 }

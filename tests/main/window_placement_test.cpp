@@ -1,0 +1,267 @@
+// The window's placement through real starts of the executable on a private X server, once
+// with a window manager that draws frames (openbox) and once without one: the placement one
+// run saves must come back unchanged in the next. The outer geometry is measured from the X
+// server and the window manager (the client window and _NET_FRAME_EXTENTS), not from Qt.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRect>
+#include <QRegularExpression>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <memory>
+#include <optional>
+
+#include "SettingsFile.h"
+#include "form_rig.h"
+
+namespace {
+
+using updater::test::PumpUntil;
+
+// Generous: a busy machine may take long to start an X server or to map a window.
+constexpr int kWaitMs = 60000;
+
+QString MissingTool() {
+  for (const char* tool : {"Xvfb", "openbox", "xdotool", "xwininfo", "xprop"}) {
+    if (QStandardPaths::findExecutable(QString::fromLatin1(tool)).isEmpty()) {
+      return QString::fromLatin1(tool);
+    }
+  }
+  return {};
+}
+
+// A private X server on a free display number (it picks one itself and reports it), with an
+// optional window manager. Both end with the object.
+class TXServer {
+ public:
+  TXServer() { EXPECT_TRUE(home_.isValid()); }
+  ~TXServer() {
+    for (QProcess* process : {&wm_, &server_}) {
+      if (process->state() != QProcess::NotRunning) {
+        process->terminate();
+        if (!process->waitForFinished(10000)) {
+          process->kill();
+          process->waitForFinished(10000);
+        }
+      }
+    }
+  }
+
+  // Returns an empty text when the server (and the window manager) are ready, or what failed.
+  QString Start(bool with_window_manager) {
+    server_.setProcessChannelMode(QProcess::SeparateChannels);
+    server_.start(QStringLiteral("Xvfb"),
+                  {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
+                   QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
+                   QStringLiteral("tcp")});
+    QString number;
+    PumpUntil(
+        [&] {
+          server_.waitForReadyRead(20);
+          number += QString::fromLatin1(server_.readAllStandardOutput());
+          return number.contains(QLatin1Char('\n')) || server_.state() == QProcess::NotRunning;
+        },
+        kWaitMs);
+    number = number.trimmed();
+    if (number.isEmpty()) {
+      return QStringLiteral("Xvfb reported no display: ") +
+             QString::fromLocal8Bit(server_.readAllStandardError());
+    }
+    display_ = QLatin1Char(':') + number;
+    if (!with_window_manager) {
+      return {};
+    }
+    QProcessEnvironment env = Environment();
+    // Nothing of the user's own configuration.
+    env.insert(QStringLiteral("HOME"), home_.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home_.path());
+    env.insert(QStringLiteral("XDG_CACHE_HOME"), home_.path());
+    wm_.setProcessEnvironment(env);
+    wm_.setProcessChannelMode(QProcess::MergedChannels);
+    wm_.start(QStringLiteral("openbox"), {QStringLiteral("--sm-disable")});
+    const bool managing = PumpUntil(
+        [&] {
+          // What it supports is announced last; a program started earlier would not know
+          // that the manager reports its frames.
+          return Run(QStringLiteral("xprop"),
+                     {QStringLiteral("-root"), QStringLiteral("_NET_SUPPORTED")})
+              .contains(QStringLiteral("_NET_FRAME_EXTENTS"));
+        },
+        kWaitMs);
+    if (managing) {
+      return {};
+    }
+    return QStringLiteral("openbox did not take over display %1 (%2, exit %3): %4")
+        .arg(display_, wm_.state() == QProcess::NotRunning ? QStringLiteral("ended")
+                                                           : QStringLiteral("running"))
+        .arg(wm_.exitCode())
+        .arg(QString::fromLocal8Bit(wm_.readAll()));
+  }
+
+  QProcessEnvironment Environment() const {
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("DISPLAY"), display_);
+    env.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    env.remove(QStringLiteral("XAUTHORITY"));
+    return env;
+  }
+
+  // Runs a short X client to its end; its standard output, empty when it failed.
+  QString Run(const QString& program, const QStringList& args) const {
+    QProcess process;
+    process.setProcessEnvironment(Environment());
+    process.start(program, args);
+    if (!process.waitForFinished(kWaitMs) || process.exitStatus() != QProcess::NormalExit ||
+        process.exitCode() != 0) {
+      return {};
+    }
+    return QString::fromLocal8Bit(process.readAllStandardOutput());
+  }
+
+  // The outer geometry of the visible top-level window of a process as the X server and the
+  // window manager place it: the client window grown by the frame the manager reports.
+  std::optional<QRect> OuterGeometry(qint64 pid) const {
+    const QStringList ids =
+        Run(QStringLiteral("xdotool"), {QStringLiteral("search"), QStringLiteral("--onlyvisible"),
+                                        QStringLiteral("--pid"), QString::number(pid)})
+            .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (ids.size() != 1) {
+      return std::nullopt;
+    }
+    const QString info = Run(QStringLiteral("xwininfo"), {QStringLiteral("-id"), ids[0]});
+    const auto field = [&info](const char* name) -> std::optional<int> {
+      const QRegularExpressionMatch m =
+          QRegularExpression(QString::fromLatin1(name) + QStringLiteral(":\\s*(-?\\d+)"))
+              .match(info);
+      return m.hasMatch() ? std::optional<int>(m.captured(1).toInt()) : std::nullopt;
+    };
+    const auto x = field("Absolute upper-left X");
+    const auto y = field("Absolute upper-left Y");
+    const auto w = field("Width");
+    const auto h = field("Height");
+    if (!x || !y || !w || !h || !info.contains(QStringLiteral("IsViewable"))) {
+      return std::nullopt;
+    }
+    QRect outer(*x, *y, *w, *h);
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"; absent without a manager.
+    const QRegularExpressionMatch extents =
+        QRegularExpression(QStringLiteral("=\\s*(\\d+),\\s*(\\d+),\\s*(\\d+),\\s*(\\d+)"))
+            .match(Run(QStringLiteral("xprop"),
+                       {QStringLiteral("-id"), ids[0], QStringLiteral("_NET_FRAME_EXTENTS")}));
+    if (extents.hasMatch()) {
+      outer.adjust(-extents.captured(1).toInt(), -extents.captured(3).toInt(),
+                   extents.captured(2).toInt(), extents.captured(4).toInt());
+    }
+    return outer;
+  }
+
+ private:
+  QTemporaryDir home_;
+  QProcess server_;
+  QProcess wm_;
+  QString display_;
+};
+
+QString Text(const QRect& r) {
+  return QStringLiteral("%1,%2,%3,%4").arg(r.x()).arg(r.y()).arg(r.width()).arg(r.height());
+}
+
+class WindowPlacementTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(app_dir_.isValid());
+    ASSERT_TRUE(runtime_dir_.isValid());
+    exe_ = app_dir_.path() + QStringLiteral("/veltorium-updater");
+    ASSERT_TRUE(QFile::copy(QStringLiteral(UPDATER_EXE), exe_));
+    ASSERT_TRUE(QFile::copy(QStringLiteral(ZIZUZ_LIB), app_dir_.path() + "/libZIZUZ.so"));
+  }
+
+  QString SettingsPath() const {
+    return app_dir_.filePath(QString::fromUtf8(updater::kSettingsFileName));
+  }
+
+  // The MainForm value of the settings file; empty when there is none.
+  QString SavedPlacement() const {
+    QFile file(SettingsPath());
+    if (!file.open(QIODevice::ReadOnly)) {
+      return {};
+    }
+    const QRegularExpressionMatch m = QRegularExpression(QStringLiteral("(?m)^MainForm=(.*)$"))
+                                          .match(QString::fromUtf8(file.readAll()));
+    return m.hasMatch() ? m.captured(1) : QString();
+  }
+
+  // One run of the program: started, left until the X server shows its window at `expected`
+  // and the window itself has seen that geometry, then closed by SIGTERM like its close button.
+  void RunOnce(const TXServer& x, const QRect& expected) {
+    QProcess process;
+    QProcessEnvironment env = x.Environment();
+    env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    env.insert(QStringLiteral("UPDATER_DIALOGS_TO_STDERR"), QStringLiteral("1"));
+    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), runtime_dir_.path());
+    env.insert(QStringLiteral("QT_LOGGING_RULES"), QStringLiteral("updater.placement.debug=true"));
+    env.insert(QStringLiteral("LD_LIBRARY_PATH"), QString());
+    process.setProcessEnvironment(env);
+    process.setWorkingDirectory(app_dir_.path());
+    process.start(exe_, {});
+    ASSERT_TRUE(process.waitForStarted(kWaitMs));
+
+    QString err;
+    std::optional<QRect> seen;
+    const QString traced = QStringLiteral("placement: outer ") + Text(expected) + '\n';
+    const bool placed = PumpUntil(
+        [&] {
+          process.waitForReadyRead(20);
+          err += QString::fromUtf8(process.readAllStandardError());
+          seen = x.OuterGeometry(process.processId());
+          // The last geometry the window saw is the one a shutdown now would save.
+          const qsizetype last = err.lastIndexOf(QStringLiteral("placement: outer "));
+          return seen == expected && last >= 0 && err.mid(last).startsWith(traced);
+        },
+        kWaitMs);
+    EXPECT_TRUE(placed) << "expected outer " << Text(expected).toStdString() << ", X shows "
+                        << (seen ? Text(*seen).toStdString() : std::string("no window")) << "\n"
+                        << err.toStdString();
+
+    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(process.waitForFinished(kWaitMs));
+    EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(process.exitCode(), 0);
+  }
+
+  QTemporaryDir app_dir_;
+  QTemporaryDir runtime_dir_;
+  QString exe_;
+};
+
+TEST_F(WindowPlacementTest, SavedPlacementComesBackUnchangedWithAndWithoutAWindowManager) {
+  if (const QString missing = MissingTool(); !missing.isEmpty()) {
+    GTEST_SKIP() << missing.toStdString() << " is not installed (scripts/deps.sh installs it)";
+  }
+  const QRect given(100, 100, 700, 500);
+  for (const bool with_window_manager : {true, false}) {
+    SCOPED_TRACE(with_window_manager ? "openbox" : "no window manager");
+    TXServer x;
+    const QString failed = x.Start(with_window_manager);
+    ASSERT_TRUE(failed.isEmpty()) << failed.toStdString();
+
+    {
+      QFile file(SettingsPath());
+      ASSERT_TRUE(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+      file.write("[COMMON]\nMainForm=" + Text(given).toUtf8() + "\n");
+    }
+    RunOnce(x, given);
+    const QString first = SavedPlacement();
+    EXPECT_TRUE(first.startsWith(Text(given) + ',')) << first.toStdString();
+
+    RunOnce(x, given);
+    EXPECT_EQ(SavedPlacement(), first);
+  }
+}
+
+}  // namespace
