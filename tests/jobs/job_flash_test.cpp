@@ -83,10 +83,10 @@ TEST(JobWindow, EveryMapAndBothLibrariesGetTheImageAtTheirFirstWritableSector) {
     SCOPED_TRACE(f.config.serial + (f.config.driver == DriverKind::Ftdi ? " ftdi, " : " maker, ") +
                  f.map);
     const TFWLoaderDevGroup& panel = *window.Panel(number);
-    EXPECT_EQ(panel.lblMessage->text(), kSucceeded);
+    const QString prefix = QString::fromUtf8("Прибор %1\t").arg(number, 7);
+    EXPECT_EQ(panel.lblMessage->text(), kSucceeded) << log.filter(prefix).join('\n').toStdString();
     EXPECT_EQ(panel.pbWrite->value(), 100);
     EXPECT_TRUE(panel.btnWrite->isEnabled());
-    const QString prefix = QString::fromUtf8("Прибор %1\t").arg(number, 7);
     EXPECT_EQ(log.filter(prefix + QString::fromUtf8("Начинаем прошивку прибора")).size(), 1);
     EXPECT_EQ(log.filter(QRegularExpression(QRegularExpression::escape(prefix) +
                                             QString::fromUtf8("\\(\\s*\\d+\\)Прошивка "
