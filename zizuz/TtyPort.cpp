@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -21,6 +22,67 @@ int64_t NowMs() {
 int RemainingMs(int64_t deadline_ms) {
   const int64_t left = deadline_ms - NowMs();
   return static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
+}
+
+TIo ReadNow(int fd, uint8_t* buffer, size_t capacity, size_t& got, bool& ended) {
+  got = 0;
+  ended = false;
+  while (got < capacity) {
+    const ssize_t n = ::read(fd, buffer + got, capacity - got);
+    if (n > 0) {
+      got += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+      return TIo::kOk;
+    }
+    ended = true;
+    return got != 0 ? TIo::kOk : TIo::kGone;
+  }
+  return TIo::kOk;
+}
+
+TIo WriteWithin(int fd, bool socket, const uint8_t* data, size_t length, int timeout_ms,
+                size_t& written, bool& ended) {
+  written = 0;
+  ended = false;
+  const int64_t deadline = timeout_ms == kWaitForever ? 0 : NowMs() + timeout_ms;
+  while (written < length) {
+    const ssize_t n = socket ? ::send(fd, data + written, length - written, MSG_NOSIGNAL)
+                             : ::write(fd, data + written, length - written);
+    if (n > 0) {
+      written += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) {
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+      ended = true;
+      return TIo::kGone;
+    }
+    const int wait = timeout_ms == kWaitForever ? -1 : RemainingMs(deadline);
+    if (wait == 0) {
+      return TIo::kTimeout;
+    }
+    pollfd p{fd, POLLOUT, 0};
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0 && errno != EINTR) {
+      ended = true;
+      return TIo::kGone;
+    }
+    if (ready == 0) {
+      return TIo::kTimeout;
+    }
+    if (ready > 0 && (p.revents & POLLOUT) == 0) {
+      ended = true;
+      return TIo::kGone;
+    }
+  }
+  return TIo::kOk;
 }
 
 std::unique_ptr<TTtyPort> TTtyPort::Open(const std::string& path) {
@@ -87,23 +149,13 @@ TIo TTtyPort::ReadAvailable(uint8_t* buffer, size_t capacity, size_t& got) {
   if (gone_) {
     return TIo::kGone;
   }
-  while (got < capacity) {
-    const ssize_t n = ::read(fd_, buffer + got, capacity - got);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return TIo::kOk;
-    }
-    // 0 is end of file on a tty that has hung up; EIO is a vanished device or closed master.
+  // End of file is a tty that has hung up; EIO a vanished device or a closed master.
+  bool ended = false;
+  const TIo result = ReadNow(fd_, buffer, capacity, got, ended);
+  if (ended) {
     MarkGone();
-    return got != 0 ? TIo::kOk : TIo::kGone;
   }
-  return TIo::kOk;
+  return result;
 }
 
 TIo TTtyPort::Write(const uint8_t* data, size_t length, int timeout_ms, size_t& written) {
@@ -111,36 +163,12 @@ TIo TTtyPort::Write(const uint8_t* data, size_t length, int timeout_ms, size_t& 
   if (gone_) {
     return TIo::kGone;
   }
-  const int64_t deadline = timeout_ms == kWaitForever ? 0 : NowMs() + timeout_ms;
-  while (written < length) {
-    const ssize_t n = ::write(fd_, data + written, length - written);
-    if (n > 0) {
-      written += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return MarkGone();
-    }
-    pollfd p{fd_, POLLOUT, 0};
-    const int wait = timeout_ms == kWaitForever ? -1 : RemainingMs(deadline);
-    if (wait == 0 && timeout_ms != kWaitForever) {
-      return TIo::kTimeout;
-    }
-    const int ready = ::poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) {
-      return MarkGone();
-    }
-    if (ready == 0) {
-      return TIo::kTimeout;
-    }
-    if (ready > 0 && (p.revents & POLLOUT) == 0) {
-      return MarkGone();
-    }
+  bool ended = false;
+  const TIo result = WriteWithin(fd_, false, data, length, timeout_ms, written, ended);
+  if (ended) {
+    MarkGone();
   }
-  return TIo::kOk;
+  return result;
 }
 
 bool TTtyPort::QueuedInput(uint32_t& count) {

@@ -49,4 +49,13 @@ class TTtyPort {
 int64_t NowMs();
 int RemainingMs(int64_t deadline_ms);
 
+// The byte moves of a non-blocking descriptor, shared by the tty port and the stand-in's socket
+// line. ReadNow reads what is there, at most capacity bytes, without waiting; ended turns true
+// when the other side has hung up or vanished (what came before it has been read). WriteWithin
+// writes everything within timeout_ms (kWaitForever: no limit); ended turns true when the line
+// broke. A socket is written with send(), so that a closed peer does not raise SIGPIPE.
+TIo ReadNow(int fd, uint8_t* buffer, size_t capacity, size_t& got, bool& ended);
+TIo WriteWithin(int fd, bool socket, const uint8_t* data, size_t length, int timeout_ms,
+                size_t& written, bool& ended);
+
 }  // namespace ttyport

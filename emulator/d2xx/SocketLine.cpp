@@ -77,23 +77,13 @@ TIo TSocketLine::ReadAvailable(uint8_t* buffer, size_t capacity, size_t& got) {
   if (gone_) {
     return TIo::kGone;
   }
-  while (got < capacity) {
-    const ssize_t n = ::recv(fd_, buffer + got, capacity - got, 0);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-      return TIo::kOk;
-    }
-    // 0: the tracker has gone (unplugged); what came before it has been read.
+  // The end of the stream is the tracker gone (unplugged).
+  bool ended = false;
+  const TIo result = ttyport::ReadNow(fd_, buffer, capacity, got, ended);
+  if (ended) {
     MarkGone();
-    return got != 0 ? TIo::kOk : TIo::kGone;
   }
-  return TIo::kOk;
+  return result;
 }
 
 TIo TSocketLine::Write(const uint8_t* data, size_t length, int timeout_ms, size_t& written) {
@@ -101,36 +91,12 @@ TIo TSocketLine::Write(const uint8_t* data, size_t length, int timeout_ms, size_
   if (!Alive()) {
     return TIo::kGone;
   }
-  const int64_t deadline = timeout_ms == ttyport::kWaitForever ? 0 : ttyport::NowMs() + timeout_ms;
-  while (written < length) {
-    const ssize_t n = ::send(fd_, data + written, length - written, MSG_NOSIGNAL);
-    if (n > 0) {
-      written += static_cast<size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno == EINTR) {
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-      return MarkGone();
-    }
-    const int wait = timeout_ms == ttyport::kWaitForever ? -1 : ttyport::RemainingMs(deadline);
-    if (wait == 0) {
-      return TIo::kTimeout;
-    }
-    pollfd p{fd_, POLLOUT, 0};
-    const int ready = ::poll(&p, 1, wait);
-    if (ready < 0 && errno != EINTR) {
-      return MarkGone();
-    }
-    if (ready == 0) {
-      return TIo::kTimeout;
-    }
-    if (ready > 0 && (p.revents & POLLOUT) == 0) {
-      return MarkGone();
-    }
+  bool ended = false;
+  const TIo result = ttyport::WriteWithin(fd_, true, data, length, timeout_ms, written, ended);
+  if (ended) {
+    MarkGone();
   }
-  return TIo::kOk;
+  return result;
 }
 
 bool TSocketLine::QueuedInput(uint32_t& count) {
