@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: the normal build, then AddressSanitizer+UBSan, the
-# thread tests under ThreadSanitizer, and a short bounded run of each fuzzer. The program is
-# also built once as a packager builds it (Release), where the optimiser warns differently.
+# Builds everything and runs every test: the normal build, a Release build, AddressSanitizer+UBSan,
+# the thread tests under ThreadSanitizer, a short bounded run of each fuzzer, and the package
+# installed and used in a fresh Debian 12 root. The Release build is the one a packager makes,
+# where the optimiser warns differently.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/deps.sh
@@ -28,6 +29,10 @@ run_preset tsan
 
 run_preset fuzz
 ./scripts/fuzz.sh 20
+
+# The package as a technician meets it, in a fresh Debian 12 root (needs root and the mirror).
+echo "=== package test ==="
+./scripts/package-test.sh
 
 # The default suite once more, last, so its summary closes the output.
 ctest --preset default -j "${jobs}"
