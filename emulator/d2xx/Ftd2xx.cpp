@@ -52,8 +52,8 @@ constexpr DWORD FT_LIST_BY_INDEX = 0x40000000;
 constexpr ULONG FT_FLAGS_OPENED = 1;
 constexpr ULONG FT_DEVICE_232R = 5;
 constexpr ULONG kVendorProductId = 0x04036001;
+// Purging what waits to be sent (2) has nothing to drop: the socket takes every byte at once.
 constexpr ULONG FT_PURGE_RX = 1;
-constexpr ULONG FT_PURGE_TX = 2;
 
 using d2xxsim::Registry;
 using d2xxsim::TOpenDevice;
