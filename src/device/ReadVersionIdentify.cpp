@@ -36,12 +36,12 @@ bool TReadVersion::SendText(TDevEntry& dev, const char* command) {
 
 bool TReadVersion::IdentifyDevice(TDevEntry& dev) {
   TOpenFailure why;
-  if (!channel_.DevOpen(dev, &why)) {
+  const bool opened = channel_.DevOpen(dev, &why);
+  NoteOpenResult(dev, why);
+  if (!opened) {
     ErrorCode = kScanOpenFailed;
-    NoteOpenResult(dev, why);
     return false;
   }
-  NoteOpenResult(dev, why);
   if (QueryBootLoader(dev)) {
     dev.BootMode = true;
   } else if (!QueryFirmwareVersion(dev)) {

@@ -102,8 +102,7 @@ std::optional<TBootFrameHeader> TFlashRequests::ReadReply(uint16_t sector, uint3
     // copy, and the surplus reaches the next request. It names the request answered just
     // before this one, so it is ours and stale, not a disagreement: drop it and wait on.
     const bool stale = answered_ && !Answers(header, sector, address, is_write) &&
-                       header.TotalLength == kReplySize && header.HeaderLength == kReplySize &&
-                       header.Sector == answered_->Sector && header.Address == answered_->Address;
+                       Answers(header, answered_->Sector, answered_->Address, /*is_write=*/true);
     if (!stale) {
       return header;
     }

@@ -94,13 +94,6 @@ void TMainForm::WriteLogFile(const std::string& line) {
   }
   // A failure loses this line from the file only; the next line tries again. The first
   // failure after a success is told once in the view, so the file is never lost unnoticed.
-  std::string reason;
-  if (!MakeFolder(FFolders.logs, reason)) {
-    LogFileFailed(
-        Format("не удалось создать папку %s (%s)", FFolders.logs.c_str(), reason.c_str()));
-    return;
-  }
-
   const QDateTime now = QDateTime::currentDateTime();
   const std::string file =
       FFolders.logs + now.toString(QStringLiteral("yyyyMMdd")).toStdString() + ".log";
@@ -113,7 +106,23 @@ void TMainForm::WriteLogFile(const std::string& line) {
   record += "\r\n";
   const std::string bytes = Utf8ToCp1251(record);
 
-  const int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  // The folder is made only when the file cannot be opened without it, not for every line.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC;
+  int fd = -1;
+  bool make_folder = FFolders.logs.empty();  // no place at all: the folder's reason tells why
+  if (!make_folder) {
+    fd = ::open(file.c_str(), kFlags, 0644);
+    make_folder = fd < 0 && (errno == ENOENT || errno == ENOTDIR);
+  }
+  if (make_folder) {
+    std::string reason;
+    if (!MakeFolder(FFolders.logs, reason)) {
+      LogFileFailed(
+          Format("не удалось создать папку %s (%s)", FFolders.logs.c_str(), reason.c_str()));
+      return;
+    }
+    fd = ::open(file.c_str(), kFlags, 0644);
+  }
   if (fd < 0) {
     LogFileFailed(Format("не удалось открыть файл %s (%s)", file.c_str(), std::strerror(errno)));
     return;

@@ -75,8 +75,12 @@ void TMainForm::ScanDone(TReadVersion& scan) {
     // A device that was slow to answer spoils the cycle, and nothing else would look again
     // until some device changes: on a busy machine a plugged tracker then stays unseen. Look
     // again a few times; a device that never answers costs only those few cycles.
-    retry = scan.ErrorCode != 0 && FSpoiledRetries < kSpoiledScanRetries;
-    FSpoiledRetries = scan.ErrorCode == 0 ? 0 : FSpoiledRetries + (retry ? 1 : 0);
+    if (scan.ErrorCode == 0) {
+      FSpoiledRetries = 0;
+    } else if (FSpoiledRetries < kSpoiledScanRetries) {
+      ++FSpoiledRetries;
+      retry = true;
+    }
   }
   ScanThread = nullptr;
   if (FRescanPending && !stopped) {

@@ -36,6 +36,12 @@ constexpr int kEdgeReserve = 100;
 // that moment would save. Off unless asked for (QT_LOGGING_RULES).
 Q_LOGGING_CATEGORY(lcPlacement, "updater.placement", QtInfoMsg)
 
+// A frame as a window manager can draw it; while it is still framing the window the system may
+// report nonsense (negative margins, taken from a frame not yet sized).
+bool IsSane(const QMargins& frame) {
+  return frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 && frame.bottom() >= 0;
+}
+
 // The area of all monitors together.
 QRect Desktop() {
   const QScreen* screen = QGuiApplication::primaryScreen();
@@ -144,15 +150,14 @@ void TMainForm::ApplyStoredPlacement(const QMargins& frame) {
   }
 }
 
-// The frame as the window system reports it. While the window manager is still framing the
-// window the report can be nonsense (negative margins, taken from a frame not yet sized), and
-// the system keeps it until the window is next configured; then there is none.
+// The frame as the window system reports it; none while the report is nonsense, which the
+// system keeps until the window is next configured.
 std::optional<QMargins> TMainForm::FrameOf(const QWindow* window) {
   if (window == nullptr) {
     return QMargins();
   }
   const QMargins frame = window->frameMargins();
-  if (frame.left() < 0 || frame.top() < 0 || frame.right() < 0 || frame.bottom() < 0) {
+  if (!IsSane(frame)) {
     return std::nullopt;
   }
   return frame;
@@ -168,8 +173,7 @@ QRect TMainForm::OuterGeometry() const {
                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
   for (const QMargins& frame :
        {FrameOf(windowHandle()).value_or(QMargins()), learnt, stored_placement_.frame}) {
-    if (!frame.isNull() && frame.left() >= 0 && frame.top() >= 0 && frame.right() >= 0 &&
-        frame.bottom() >= 0) {
+    if (!frame.isNull() && IsSane(frame)) {
       return inner.marginsAdded(frame);
     }
   }
