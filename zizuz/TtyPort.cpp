@@ -24,6 +24,27 @@ int RemainingMs(int64_t deadline_ms) {
   return static_cast<int>(std::clamp<int64_t>(left, 0, INT_MAX));
 }
 
+TIo PollReadable(int fd, int timeout_ms, short& revents) {
+  revents = 0;
+  const int64_t deadline = timeout_ms == kWaitForever ? 0 : NowMs() + timeout_ms;
+  for (;;) {
+    pollfd p{fd, POLLIN, 0};
+    const int wait = timeout_ms == kWaitForever ? -1 : RemainingMs(deadline);
+    const int ready = ::poll(&p, 1, wait);
+    if (ready < 0) {
+      if (errno == EINTR) {
+        continue;
+      }
+      return TIo::kGone;
+    }
+    if (ready == 0) {
+      return TIo::kTimeout;
+    }
+    revents = p.revents;
+    return TIo::kOk;
+  }
+}
+
 TIo ReadNow(int fd, uint8_t* buffer, size_t capacity, size_t& got, bool& ended) {
   got = 0;
   ended = false;
@@ -123,25 +144,15 @@ TIo TTtyPort::WaitReadable(int timeout_ms) {
   if (gone_) {
     return TIo::kGone;
   }
-  const int64_t deadline = timeout_ms == kWaitForever ? 0 : NowMs() + timeout_ms;
-  for (;;) {
-    pollfd p{fd_, POLLIN, 0};
-    const int wait = timeout_ms == kWaitForever ? -1 : RemainingMs(deadline);
-    const int ready = ::poll(&p, 1, wait);
-    if (ready < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return MarkGone();
-    }
-    if (ready == 0) {
-      return TIo::kTimeout;
-    }
-    if ((p.revents & POLLIN) != 0) {
-      return TIo::kOk;  // read what is there even when a hang-up follows it
-    }
-    return MarkGone();  // POLLHUP, POLLERR, POLLNVAL
+  short revents = 0;
+  const TIo io = PollReadable(fd_, timeout_ms, revents);
+  if (io == TIo::kTimeout) {
+    return io;
   }
+  if (io == TIo::kOk && (revents & POLLIN) != 0) {
+    return TIo::kOk;  // read what is there even when a hang-up follows it
+  }
+  return MarkGone();  // POLLHUP, POLLERR, POLLNVAL
 }
 
 TIo TTtyPort::ReadAvailable(uint8_t* buffer, size_t capacity, size_t& got) {

@@ -54,6 +54,9 @@ int RemainingMs(int64_t deadline_ms);
 // when the other side has hung up or vanished (what came before it has been read). WriteWithin
 // writes everything within timeout_ms (kWaitForever: no limit); ended turns true when the line
 // broke. A socket is written with send(), so that a closed peer does not raise SIGPIPE.
+// Waits up to timeout_ms (kWaitForever: no limit) until poll() reports fd readable or hung
+// up: kOk with what it reported, kTimeout, or kGone when poll itself fails.
+TIo PollReadable(int fd, int timeout_ms, short& revents);
 TIo ReadNow(int fd, uint8_t* buffer, size_t capacity, size_t& got, bool& ended);
 TIo WriteWithin(int fd, bool socket, const uint8_t* data, size_t length, int timeout_ms,
                 size_t& written, bool& ended);

@@ -50,26 +50,16 @@ TIo TSocketLine::WaitReadable(int timeout_ms) {
   if (gone_) {
     return TIo::kGone;
   }
-  const int64_t deadline = timeout_ms == ttyport::kWaitForever ? 0 : ttyport::NowMs() + timeout_ms;
-  for (;;) {
-    pollfd p{fd_, POLLIN, 0};
-    const int wait = timeout_ms == ttyport::kWaitForever ? -1 : ttyport::RemainingMs(deadline);
-    const int ready = ::poll(&p, 1, wait);
-    if (ready < 0) {
-      if (errno == EINTR) {
-        continue;
-      }
-      return MarkGone();
-    }
-    if (ready == 0) {
-      return TIo::kTimeout;
-    }
-    // The end of the stream is readable too: only bytes count as input.
-    if (Queued() > 0) {
-      return TIo::kOk;
-    }
-    return MarkGone();
+  short revents = 0;
+  const TIo io = ttyport::PollReadable(fd_, timeout_ms, revents);
+  if (io == TIo::kTimeout) {
+    return io;
   }
+  // The end of the stream is readable too: only bytes count as input.
+  if (io == TIo::kOk && Queued() > 0) {
+    return TIo::kOk;
+  }
+  return MarkGone();
 }
 
 TIo TSocketLine::ReadAvailable(uint8_t* buffer, size_t capacity, size_t& got) {
