@@ -61,9 +61,9 @@ void TReadVersion::MatchKnownDevices() {
           // it was being written) would otherwise drop a connected device.
           known->Removed = false;
         } else {
-          if (known->Writer != nullptr) {
-            known->Writer->Terminate();
-          }
+          // A job on it stops at its next sector; the session removes the record once that
+          // job has ended.
+          known->Unplugged = true;
           known->Removed = true;
         }
       }

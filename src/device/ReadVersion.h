@@ -1,11 +1,13 @@
 #pragma once
 // The scan thread: one pass that lists the trackers of both driver libraries, matches them
-// against the main window's device list, identifies the new ones and ends.
+// against the session's device list, identifies the new ones and ends.
 //
-// Threads: everything here runs on the scan thread. It touches the main window's DevList only
-// under DevListLock (reads Serial and Writer, writes Removed); the records of NewDevices are
-// its own until the end handler on the main thread takes them over. Log lines reach the main
-// thread only through the sink, run there while this thread waits.
+// Threads: everything here runs on the scan thread. It touches the session's device list only
+// under its lock (reads Serial, writes Removed and Unplugged); the records of NewDevices are
+// its own until the end handler on the main thread takes them over. Log lines go to the sink
+// on this thread; the sink takes them without waiting (the event log).
+//
+// Ownership: whoever starts the scan owns it and frees it after its end handler.
 
 #include <cstdint>
 #include <mutex>
@@ -21,14 +23,14 @@
 
 namespace updater {
 
-// What one scan needs from the window that starts it. Either library table may be null (that
-// library lists no devices). The list and its lock belong to the window and outlive the scan.
+// What one scan needs from the session that starts it. Either library table may be null (that
+// library lists no devices). The list and its lock belong to the session and outlive the scan.
 struct TScanContext {
   const TFtdiLibrary* Ftdi = nullptr;
   const TQlLibrary* Ql = nullptr;
   TDevList* DevList = nullptr;
   std::mutex* DevListLock = nullptr;
-  TLogSink Sink;  // run on the main thread
+  TLogSink Sink;  // called on the scan thread; must not wait for the main thread
   TChannelClock Clock;
   // What earlier scans have told about unusable devices; null: every scan tells it again.
   TScanNotices* Notices = nullptr;
@@ -79,8 +81,7 @@ class TReadVersion : public TWorkerThread {
   bool QueryFirmwareVersion(TDevEntry& dev);
   bool StartBootLoader(TDevEntry& dev);
 
-  // Hand one line to the main thread and wait until it is written. False once the main thread
-  // refuses (shutdown): the scan then winds down.
+  // Hand one line to the event log. False once shutdown has begun: the scan then winds down.
   bool Log(int kind, int32_t serial, const char* format, ...) __attribute__((format(printf, 4, 5)));
   bool LogText(int kind, int32_t serial, const std::string& text);
 

@@ -4,7 +4,7 @@
 // one scan to the next, so its line is given once, not at every scan, and again only after
 // the device has been away.
 //
-// Threads: owned by the main window and outlives every scan; one scan at a time uses it, and
+// Threads: owned by the session and outlives every scan; one scan at a time uses it, and
 // the mutex keeps it sound should that ever change.
 
 #include <mutex>

@@ -21,11 +21,11 @@ namespace updater {
 // What the requests need from the job that runs them; called in the job's thread.
 class TFlashJobHooks {
  public:
-  // Hands one finished log line to the main thread (level 0 normal, 1 error).
+  // Hands one finished log line to the event log (level 0 normal, 1 error).
   virtual void FlashLog(int level, std::string text) = 0;
   // One more 512-byte part is in the device.
   virtual void PartWritten() = 0;
-  // The main thread will take nothing more from this job: give up at once, even inside a
+  // Shutdown has begun and nothing more is taken from this job: give up at once, even inside a
   // sector.
   virtual bool Abandoned() const = 0;
 

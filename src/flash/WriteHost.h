@@ -1,7 +1,10 @@
 #pragma once
-// What a write job needs from the main window. Every call runs on the main thread, inside the
-// job's synchronous call, while the job waits; so an implementation may touch widgets and the
-// job's arguments freely, and must not wait for the job.
+// What a write job needs from whoever runs it (the updater session, or a test).
+//
+// Threads: LoadFirmware runs on the main thread inside the job's synchronous call while the job
+// waits, so it may touch the job's arguments freely and must not wait for the job. LogDevLine
+// and ShowProgress are called on the job's own thread and must return without waiting for the
+// main thread (post, never block): a job never waits for a window to paint.
 
 #include <cstdint>
 #include <string>
@@ -24,7 +27,7 @@ class TWriteHost {
   // One finished line of the device's log (kind as in TLogKind).
   virtual void LogDevLine(int kind, int32_t serial, const std::string& text) = 0;
 
-  // The device's progress bar, 0 to 100.
+  // The job's progress, 0 to 100, rising; 100 only when every part is done.
   virtual void ShowProgress(TDevEntry& device, int percent) = 0;
 };
 

@@ -49,9 +49,11 @@ void TWriteThread::ShowProgress() {
   }
   // The bar reaches 100 only when every part is done.
   const int percent = static_cast<int>(static_cast<long double>(PartsDone) / TotalParts * 100);
-  if (!Synchronize([&] { host_.ShowProgress(Device, percent); })) {
+  if (dispatcher_.ShuttingDown()) {
     Abandon();
+    return;
   }
+  host_.ShowProgress(Device, percent);
 }
 
 int32_t TWriteThread::ElapsedMs() const {
@@ -147,7 +149,7 @@ void TWriteThread::RunSectors() {
                           UsesNewerCommands(Device.ProcessorId, Device.BootVersion, ImageVersion),
                           StartTick, *this);
   int32_t sector = FirstSector;
-  for (; sector <= LastSector && !Terminated(); ++sector) {
+  for (; sector <= LastSector && !Stopped(); ++sector) {
     ThreadLog(kLogNormal, "(% 6d) Перепрошивка сектора %d:", ElapsedMs(), sector);
     if (SectorEmpty(sector)) {
       ThreadLog(kLogNormal, "(% 6d) Сектор %d пустой. Пропускаем.", ElapsedMs(), sector);

@@ -3,14 +3,15 @@
 // device's flash, checks that it suits the device, then erases and writes the non-empty
 // sectors one after the other and ends with a result code (WriteResult.h).
 //
-// Threads: the main thread constructs the job, sets OnTerminate/FreeOnTerminate and starts it;
-// from then on the job's thread owns every field below until the body returns. The main
-// thread reads the job's fields only inside the job's synchronous calls (the job waits) and in
-// the end handler (the body has returned). The scan thread may call Terminate() at any time;
-// the flag is honoured between sectors.
+// Threads: the main thread constructs the job, sets OnTerminate and starts it; from then on the
+// job's thread owns every field below until the body returns. The main thread reads the job's
+// fields only inside the job's synchronous call (the job waits) and in the end handler (the
+// body has returned). Terminate() from any thread, or the scan marking the device unplugged,
+// stops the job between sectors.
 //
-// The device record and the host must outlive the job: whoever owns them waits for the end
-// handler (TDispatcher::Shutdown does so for every job) before destroying them.
+// Ownership: whoever creates the job owns it and frees it after its end handler. The device
+// record and the host must outlive the job: their owner waits for the end handler
+// (TDispatcher::Shutdown does so for every job) before destroying them.
 
 #include <cstdint>
 #include <string>
@@ -51,7 +52,7 @@ class TWriteThread : public TWorkerThread, private TFlashJobHooks {
   uint32_t StartTick = 0;
   int32_t TotalParts = 0;  // 512-byte parts from FirstSector to the end of LastSector
   int32_t PartsDone = 0;   // parts written or skipped so far
-  std::string MsgText;     // the line being handed to the main thread
+  std::string MsgText;     // the line being handed to the event log
   uint8_t MsgLevel = 0;
 
  protected:
@@ -73,7 +74,9 @@ class TWriteThread : public TWorkerThread, private TFlashJobHooks {
   void HandOver(int level, std::string text);
   void ShowProgress();
   int32_t ElapsedMs() const;
-  // The main thread refused a call: nothing more goes there, and the job stops.
+  // Asked to stop, or the device was unplugged during the job.
+  bool Stopped() const { return Terminated() || Device.Unplugged.load(); }
+  // Shutdown has begun: nothing more is shown of the job, and it stops.
   void Abandon();
 
   // TFlashJobHooks

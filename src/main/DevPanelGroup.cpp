@@ -164,16 +164,8 @@ TFWLoaderDevGroup::~TFWLoaderDevGroup() {
   delete gbDevice;
 }
 
-TFWLoaderDevGroup* PanelOf(const TDevEntry& dev) {
-  return dynamic_cast<TFWLoaderDevGroup*>(dev.Panel.get());
-}
-
-void ShowDevMessage(const TDevEntry& dev, const std::string& text, int kind) {
-  TFWLoaderDevGroup* panel = PanelOf(dev);
-  if (panel == nullptr) {
-    return;
-  }
-  QLabel* message = panel->lblMessage;
+void ShowDevMessage(TFWLoaderDevGroup& panel, const std::string& text, int kind) {
+  QLabel* message = panel.lblMessage;
   message->setText(QString::fromStdString(text));
   QPalette palette = message->palette();
   QColor colour = QPalette().color(QPalette::WindowText);

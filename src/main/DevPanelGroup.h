@@ -3,15 +3,13 @@
 // and boot-loader versions, a status line, its write button and progress bar. Panels stack from
 // the top of the device area, 96 pixels each, in the order the devices were added.
 //
-// Main thread only. The device record owns the panel; the panel creates its ten controls and
-// destroys them itself, in a fixed order, when the record goes.
+// Main thread only. The main window owns the panels, one per listed device, by the device's Id;
+// a panel creates its ten controls and destroys them itself, in a fixed order, when it goes.
 
 #include <QGroupBox>
 #include <QPointer>
 #include <string>
 
-#include "DevEntry.h"
-#include "DevPanel.h"
 
 class QLabel;
 class QProgressBar;
@@ -27,13 +25,15 @@ inline constexpr int kDevPanelPitch = kDevPanelHeight + 2 * kDevPanelMargin;
 // Minimum height of the device area when it holds no panel.
 inline constexpr int kEmptyDevAreaHeight = 90;
 
-class TFWLoaderDevGroup : public TDevPanel {
+class TFWLoaderDevGroup {
  public:
   // dev_area is the main window's device area (DevPanel). requested_top is kept for the record
   // only: a new panel always goes below the existing ones.
   TFWLoaderDevGroup(QWidget* dev_area, int requested_top, const std::string& serial,
                     const std::string& firmware, const std::string& loader);
-  ~TFWLoaderDevGroup() override;
+  ~TFWLoaderDevGroup();
+  TFWLoaderDevGroup(const TFWLoaderDevGroup&) = delete;
+  TFWLoaderDevGroup& operator=(const TFWLoaderDevGroup&) = delete;
 
   int RequestedTop() const { return requested_top_; }
 
@@ -55,11 +55,7 @@ class TFWLoaderDevGroup : public TDevPanel {
   QPointer<QGroupBox> box_alive_;
 };
 
-// The panel of a device record, or null when it has none.
-TFWLoaderDevGroup* PanelOf(const TDevEntry& dev);
-
-// Sets the status line of a device's panel: kind 1 red, 2 green, anything else the window-text
-// colour. A record without a panel is left alone.
-void ShowDevMessage(const TDevEntry& dev, const std::string& text, int kind);
+// Sets the status line of a panel: kind 1 red, 2 green, anything else the window-text colour.
+void ShowDevMessage(TFWLoaderDevGroup& panel, const std::string& text, int kind);
 
 }  // namespace updater

@@ -1,6 +1,8 @@
 #include "MainForm.h"
 
 #include <QAbstractItemView>
+#include <QCheckBox>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QLabel>
 #include <QShowEvent>
@@ -19,8 +21,6 @@ TMainForm* MainForm = nullptr;
 
 namespace {
 
-constexpr int kDevTimerMs = 100;
-constexpr int kRescanTimerMs = 3000;
 constexpr int kDropDownWidth = 500;
 constexpr int kDeviceAreaHeight = 172;
 constexpr int kLogHeight = 165;
@@ -37,7 +37,7 @@ int FittedWidth(const QLabel* label) {
 }  // namespace
 
 TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
-    : QMainWindow(parent), DevTimer(this), RescanTimer(this), dialogs_(&DefaultDialogs()) {
+    : QMainWindow(parent), dialogs_(&DefaultDialogs()) {
   setupUi(this);
   UseFormFont(this);
   // Texts from files and devices are shown as they are, never as markup.
@@ -66,18 +66,22 @@ TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
   Splitter1->setSizes({kDeviceAreaHeight, kLogHeight});
   DevPanelLayout->setAlignment(Qt::AlignTop);
 
-  DevTimer.setObjectName(QStringLiteral("DevTimer"));
-  DevTimer.setInterval(kDevTimerMs);
-  connect(&DevTimer, &QTimer::timeout, this, &TMainForm::DevTimerTimer);
-  DevTimer.start();
-  RescanTimer.setObjectName(QStringLiteral("RescanTimer"));
-  RescanTimer.setInterval(kRescanTimerMs);
-  connect(&RescanTimer, &QTimer::timeout, this, &TMainForm::RescanTimerTimer);
-
   connect(btnFwLoad, &QPushButton::clicked, this, [this] { btnFwLoadClick(); });
   connect(btnFwOpen, &QPushButton::clicked, this, [this] { btnFwOpenClick(); });
+  // The session's choices follow the controls, whoever sets them (the user, the settings).
+  connect(cbAutoWrite, &QCheckBox::toggled, &session_, &TUpdaterSession::SetAutoWrite);
+  connect(cbWritelogToFile, &QCheckBox::toggled, &session_, &TUpdaterSession::SetLogToFile);
+  connect(edFWFile, &QComboBox::currentTextChanged, &session_, &TUpdaterSession::SetImageFile);
+  session_.SetAutoWrite(cbAutoWrite->isChecked());
+  session_.SetLogToFile(cbWritelogToFile->isChecked());
 
-  RescanTimer.stop();
+  connect(&session_.Log(), &TEventLog::Line, this, &TMainForm::ShowLogLine);
+  connect(&session_, &TUpdaterSession::DeviceAdded, this, &TMainForm::AddPanel);
+  connect(&session_, &TUpdaterSession::DeviceChanged, this, &TMainForm::ShowStatus);
+  connect(&session_, &TUpdaterSession::JobProgress, this, &TMainForm::ShowProgress);
+  connect(&session_, &TUpdaterSession::DeviceRemoved, this, &TMainForm::RemovePanel);
+  connect(&session_, &TUpdaterSession::ImageLoaded, this, &TMainForm::ShowImageVersion);
+
   MainForm = this;
   ApplyCommandLine(args);
 }
@@ -128,8 +132,8 @@ void TMainForm::FormShow() {
   form_shown_ = true;
 
   // The folder of the executable itself: a launcher link elsewhere is followed.
-  FAppPath = QCoreApplication::applicationDirPath().toStdString() + '/';
-  FFolders = WindowDataFolders(FAppPath);
+  const std::string app_path = QCoreApplication::applicationDirPath().toStdString() + '/';
+  session_.SetFolders(app_path, WindowDataFolders(app_path));
   Step("LoadSettings");
   LoadSettings();
   Step("btnFwLoadClick");
@@ -143,19 +147,15 @@ void TMainForm::FormShow() {
   }
   edFWFile->view()->setMinimumWidth(kDropDownWidth);
 
-  LoadDriverLibraries();
-  libraries_loaded_ = true;
-  if (scan_waits_for_libraries_) {
-    scan_waits_for_libraries_ = false;
-    StartScan();
-  }
-  if (!FtdiLibrary) {
+  // Both libraries are loaded before the first box is shown: a scan may run while a box is open.
+  session_.LoadDriverLibraries();
+  if (!session_.HasFtdiLibrary()) {
     Dialogs().Error(QString::fromUtf8(kFtdiMissingText));
   }
-  if (!QlLibrary) {
+  if (!session_.HasQlLibrary()) {
     Dialogs().Error(QString::fromUtf8(kQlMissingText));
   }
-  if (!FtdiLibrary && !QlLibrary) {
+  if (!session_.HasFtdiLibrary() && !session_.HasQlLibrary()) {
     Dialogs().Error(QString::fromUtf8(kNoDriverText));
     // Closed once this handler has returned, which ends the application.
     Step("close");
@@ -163,25 +163,13 @@ void TMainForm::FormShow() {
     return;
   }
 
-  if (!FExternFirmware) {
+  const bool file_mode = session_.FileMode();
+  if (!file_mode) {
     edFWFile->clearEditText();
   }
-  edFWFile->setVisible(FExternFirmware);
-  btnFwLoad->setVisible(FExternFirmware);
-  btnFwOpen->setVisible(FExternFirmware);
-}
-
-// Both libraries are loaded before the first box is shown: a scan may run while a box is open,
-// and the channel is set once, before any device can be found or written.
-void TMainForm::LoadDriverLibraries() {
-  if (!FtdiLibrary) {
-    FtdiLibrary = Loaders.Ftdi(FAppPath);
-  }
-  FUSBLibName = kQlLibraryFile;
-  if (!QlLibrary) {
-    QlLibrary = Loaders.Ql(FAppPath);
-  }
-  Channel = TDeviceChannel(FtdiLibrary.get(), QlLibrary.get());
+  edFWFile->setVisible(file_mode);
+  btnFwLoad->setVisible(file_mode);
+  btnFwOpen->setVisible(file_mode);
 }
 
 void TMainForm::FormDestroy() {
@@ -189,50 +177,13 @@ void TMainForm::FormDestroy() {
     return;
   }
   form_destroyed_ = true;
-  DevTimer.stop();
-  RescanTimer.stop();
-
   Step("SaveSettings");
   SaveSettings();
-  // No worker may touch the window, the list or its lock after this point.
+  // No worker may touch the session's list, its log or a panel after this point.
   Step("Shutdown");
-  Dispatcher.Shutdown();
+  session_.StopWorkers();
   Step("CloseDevices");
-  CloseAllDevices();
-}
-
-void TMainForm::CloseAllDevices() {
-  std::lock_guard lock(DevListLock);
-  // Each record goes with its panel right after its channel is closed, in list order.
-  for (auto& entry : DevList) {
-    Channel.DevClose(*entry);
-    entry.reset();
-  }
-  DevList.clear();
-}
-
-void TMainForm::DeviceChange() {
-  FSpoiledRetries = 0;
-  DevTimer.stop();
-  DevTimer.start();
-}
-
-void TMainForm::DevTimerTimer() {
-  DevTimer.stop();
-  if (!libraries_loaded_) {
-    // A box of the first load runs its own event loop, which serves this tick before the first
-    // show has loaded the libraries: the scan waits for them instead of finding nothing.
-    scan_waits_for_libraries_ = true;
-    return;
-  }
-  StartScan();
-}
-
-void TMainForm::RescanTimerTimer() {
-  if (FtdiLibrary && FtdiLibrary->FT_Rescan != nullptr) {
-    FtdiLibrary->FT_Rescan();
-  }
-  RescanTimer.stop();
+  session_.CloseAllDevices();
 }
 
 void TMainForm::RestoreRequest() {

@@ -1,43 +1,36 @@
 #pragma once
-// The program's one window and the owner of the state the rest of the program shares: the
-// device list and its lock, the firmware mode, the version of the loaded image, the program
-// folder, the driver libraries and the worker dispatcher.
+// The program's one window: a view of the updater session. It shows the image source and its
+// version, one panel per listed device, and the event log; its buttons and boxes call the
+// session, and the session's signals change what it shows. It also keeps the window's own
+// settings (placement, choices) and the start-up and shutdown order.
 //
 // Its operations are split into files by concern:
-//   MainForm.cpp             construction, first show, shutdown, timers, window messages
+//   MainForm.cpp             construction, first show, shutdown, window messages
 //   MainFormCommandLine.cpp  the command line
-//   MainFormLog.cpp          the event log
-//   MainFormScan.cpp         the window's side of the scan: merge, device panels, hot-plug
-//   MainFormJobs.cpp         job control: write buttons, write jobs and their results
+//   MainFormLog.cpp          the event log's view
+//   MainFormDevices.cpp      the device panels and their buttons
 //   MainFormSettings.cpp     the settings file
-//   MainFormFirmware.cpp     firmware sources: the embedded image, files, the read buttons
+//   MainFormFirmware.cpp     firmware sources: the file box, the read and open buttons, labels
 //
-// Threads: the window, its controls and every member belong to the main thread, with two
-// exceptions: the scan thread reads DevList under DevListLock, and workers reach the main
-// thread only through Dispatcher (synchronous calls and end handlers).
+// Threads: the window, its controls, its panels and the session belong to the main thread;
+// workers reach it only through the session's signals, delivered on the main thread.
+//
+// Ownership: the window owns the session and the panels (by device Id); a panel goes when the
+// session drops its device, or with the window.
 
 #include <QMainWindow>
 #include <QMargins>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
-#include "DataFolders.h"
-#include "DevEntry.h"
-#include "DeviceChannel.h"
-#include "DriverLibraries.h"
-#include "FirmwareBlock.h"
-#include "FirmwareVersion.h"
-#include "LogSink.h"
-#include "QtDispatcher.h"
-#include "ScanNotices.h"
-#include "WriteHost.h"
+#include "DevPanelGroup.h"
+#include "UpdaterSession.h"
 #include "ui_MainForm.h"
 
 class QWindow;
@@ -45,16 +38,7 @@ class QWindow;
 namespace updater {
 
 class TDialogs;
-class THotPlugSource;
 class TRightAnchors;
-class TReadVersion;
-class TWriteThread;
-
-// How the window loads the two driver libraries; tests substitute their own.
-struct TLibraryLoaders {
-  std::function<std::unique_ptr<TFtdiLibrary>(const std::string& app_dir)> Ftdi = LoadFtdiLibrary;
-  std::function<std::unique_ptr<TQlLibrary>(const std::string& app_dir)> Ql = LoadQLLibrary;
-};
 
 // Texts of the start-up boxes.
 inline constexpr char kFtdiMissingText[] = "Драйвер устройств FTDI не установлен.";
@@ -62,9 +46,7 @@ inline constexpr char kQlMissingText[] = "Драйвер устройств QL �
 inline constexpr char kNoDriverText[] =
     "Перед первым запуском программы подключите устройство к USB и установите драйвер.";
 
-// The controls (Label1, edFWFile, btnFwOpen, ... reLog) come from MainForm.ui as public
-// members of Ui::TMainForm, named as in the form.
-class TMainForm : public QMainWindow, public Ui::TMainForm {
+class TMainForm : public QMainWindow, private Ui::TMainForm {
   Q_OBJECT
 
  public:
@@ -72,34 +54,12 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   explicit TMainForm(const std::vector<std::string>& args, QWidget* parent = nullptr);
   ~TMainForm() override;  // runs FormDestroy first
 
-  // --- Shared state ---------------------------------------------------------------------
-  std::string FUSBLibName;            // file name of the maker's library, set when loading it
-  std::string FBDURL;                 // the BDURL setting
-  TFirmwareVersion FFirmwareVersion;  // version and date of the loaded image
-  bool FExternFirmware = false;       // file mode: the image comes from the file box
-  bool FResourceFirmware = false;     // the loaded image is the embedded one and passed
-  std::string FAppPath;               // the executable's folder with a trailing '/'
-  TDataFolders FFolders;              // settings and Logs folders, chosen at the first show
-  TDevList DevList;                   // connected devices in the order added; owns them
-  std::mutex DevListLock;             // guards DevList membership (see above)
-
-  // The driver libraries (null while not loaded) and the channel over them. Set once at
-  // first show, before any device can be found; then read-only, so any thread may use them.
-  std::unique_ptr<TFtdiLibrary> FtdiLibrary;
-  std::unique_ptr<TQlLibrary> QlLibrary;
-  TDeviceChannel Channel{nullptr, nullptr};
-
-  // Workers get this; shutdown stops them before the device list goes.
-  TQtDispatcher Dispatcher;
-
-  // The running scan, if any (set and cleared by the scan's side of the window).
-  TReadVersion* ScanThread = nullptr;
-  // What scans have told about devices they cannot use, so that each is told once; used by
-  // one scan at a time, outlives them all.
-  TScanNotices ScanNotices;
-
-  QTimer DevTimer;     // 100 ms, counting from construction; restarted by DeviceChange
-  QTimer RescanTimer;  // 3000 ms, disabled; nothing enables it
+  TUpdaterSession& Session() { return session_; }
+  const TUpdaterSession& Session() const { return session_; }
+  // The panel of a listed device, or null.
+  TFWLoaderDevGroup* Panel(uint64_t id) const;
+  // The BDURL setting, kept for the settings file.
+  const std::string& BdUrl() const { return FBDURL; }
 
   // --- Lifecycle ------------------------------------------------------------------------
   // Start-up sequence; runs once, on the first show (later calls do nothing). An error the first
@@ -108,58 +68,12 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   // Shutdown sequence; runs once, from the destructor at the latest.
   void FormDestroy();
 
-  // --- Event log (main thread only) -------------------------------------------------------
-  // kind: 0 normal (black), 1 error (red), 2 success (green), others normal.
-  void LogMsg(int kind, const char* format, ...) __attribute__((format(printf, 3, 4)));
-  void LogDevMsg(int kind, int32_t serial, const char* format, ...)
-      __attribute__((format(printf, 4, 5)));
-  void LogDevLine(int kind, int32_t serial, const std::string& text);
-  // A sink for core code that forwards to LogDevLine; run it on the main thread only.
-  TLogSink LogSink();
-
-  // --- Settings (MainFormSettings.cpp), firmware buttons (MainFormFirmware.cpp), scan -------
-  void LoadSettings();
-  void SaveSettings();
+  // --- Firmware buttons (MainFormFirmware.cpp) ----------------------------------------------
+  // An oversize image throws out of here on purpose: the application's error box shows it.
   void btnFwLoadClick();
   void btnFwOpenClick();
-  bool StartScan();
-
-  // --- Firmware sources (MainFormFirmware.cpp; main thread only) ---------------------------
-  // Loads the image of the current mode into blocks (emptied first) and version, shows it in
-  // the labels and logs it. A write job reaches it through a synchronous call. An oversize
-  // payload throws TFirmwareBlockTooLarge to the caller.
-  bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version);
-  bool LoadFirmwareFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);
-  bool LoadFirmwareResource(TFirmwareBlockList& blocks, TFirmwareVersion& version);
-
-  // --- Job control (MainFormJobs.cpp; main thread only) -----------------------------------
-  // Starts a write job for a device that has none ("Прибор уже прошивается" otherwise).
-  void StartWrite(TDevEntry& dev);
-  // End handler of every write job: shows its result, lets the button be used again and
-  // removes the device when it went away during the job.
-  void WriteDone(TWriteThread& job);
-  // What the jobs call back through; created with the first job.
-  std::unique_ptr<TWriteHost> JobHost;
-
-  // --- The window's side of the scan (MainFormScan.cpp) -----------------------------------
-  // End handler of a scan: merges its result, then serves a device change that came in while
-  // it ran.
-  void ScanDone(TReadVersion& scan);
-  void CreateDevPanel(TDevEntry& dev);
-  // Status line of a device's panel: kind 1 red, 2 green, others the window-text colour.
-  void ShowDevMessage(TDevEntry& dev, const std::string& text, int kind);
-  bool FRescanPending = false;        // a scan was asked for while one ran
-  int FSpoiledRetries = 0;            // scans started since the last good one or device change
-  THotPlugSource* HotPlug = nullptr;  // device-change notifications; a child of the window
-
-  // --- Timers -----------------------------------------------------------------------------
-  // Starts a scan; a tick that comes before the first show has loaded the driver libraries is
-  // served once they are loaded.
-  void DevTimerTimer();
-  void RescanTimerTimer();
 
   // --- Seams ------------------------------------------------------------------------------
-  TLibraryLoaders Loaders;
   // The dialogs of this window; DefaultDialogs() unless a test sets its own (not owned).
   TDialogs& Dialogs() const { return *dialogs_; }
   void SetDialogs(TDialogs& dialogs) { dialogs_ = &dialogs; }
@@ -167,14 +81,9 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   std::function<void(std::string_view step)> OnStep;
 
  public slots:
-  // The system reported a change of device nodes: restart DevTimer's count, so that a burst
-  // of notifications ends in one tick.
-  void DeviceChange();
   // A second start asked for the window: a minimised window is restored and activated; any
   // other window is left where it is.
   void RestoreRequest();
-  // A device panel's write button; the sender is the button (job control).
-  void btnWriteClick();
 
  protected:
   void showEvent(QShowEvent* event) override;
@@ -184,15 +93,20 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
 
  private:
   void ApplyCommandLine(const std::vector<std::string>& args);
+  void LoadSettings();
+  void SaveSettings();
   // Widens the captions and the image's date and version labels of the firmware-file area to
   // their texts; run after every change of those texts.
   void FitImageLabels();
-  void LoadDriverLibraries();
-  void CloseAllDevices();
-  void AddLogLine(int kind, const std::string& line);
-  void WriteLogFile(const std::string& line);
-  // Tells in the view, once until the file is written again, why lines miss the log file.
-  void LogFileFailed(const std::string& what);
+  void ShowImageVersion(const TFirmwareVersion& version);
+  // The event log's view (MainFormLog.cpp).
+  void ShowLogLine(int kind, const std::string& line);
+  // The device panels (MainFormDevices.cpp).
+  void AddPanel(const TDeviceShown& device);
+  void ShowStatus(uint64_t id, const TDeviceStatus& status);
+  void ShowProgress(uint64_t id, int percent);
+  void RemovePanel(uint64_t id);
+  void SetDevAreaHeight();
   void Step(std::string_view name);
   // The placement from the settings file, applied again once the window manager's frame is
   // known (MainFormSettings.cpp).
@@ -212,13 +126,14 @@ class TMainForm : public QMainWindow, public Ui::TMainForm {
   };
   TStoredPlacement stored_placement_;
 
+  // Declared before the session: the session's last signals (its devices closed) reach them.
+  std::map<uint64_t, std::unique_ptr<TFWLoaderDevGroup>> panels_;
+  TUpdaterSession session_;
+  std::string FBDURL;  // the BDURL setting
   TDialogs* dialogs_;
   TRightAnchors* file_anchors_ = nullptr;  // of GroupBox1's controls; a child of GroupBox1
   bool form_shown_ = false;
-  bool libraries_loaded_ = false;          // the first show has loaded the driver libraries
-  bool scan_waits_for_libraries_ = false;  // DevTimer ticked before they were loaded
   bool form_destroyed_ = false;
-  bool log_file_failed_ = false;
 };
 
 // The one main window of the running program (null before it exists and after it is gone).

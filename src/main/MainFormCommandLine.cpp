@@ -8,7 +8,7 @@ namespace updater {
 void TMainForm::ApplyCommandLine(const std::vector<std::string>& args) {
   const TCommandLine command_line = ParseCommandLine(args);
   if (command_line.ExternFirmware) {
-    FExternFirmware = true;
+    session_.SetFileMode(true);
   }
   if (!command_line.FileName.empty()) {
     edFWFile->setEditText(QFile::decodeName(QByteArray::fromStdString(command_line.FileName)));

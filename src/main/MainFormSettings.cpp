@@ -53,12 +53,14 @@ QRect Desktop() {
 void TMainForm::LoadSettings() {
   // Made now rather than at shutdown, so that a folder that cannot be made is told while
   // someone is looking; the settings of this run are then the defaults and stay unsaved.
+  const TDataFolders& folders = session_.Folders();
   std::string reason;
-  if (!MakeFolder(FFolders.settings, reason)) {
-    LogMsg(kLogError, "Настройки не будут сохранены: не удалось создать папку %s (%s)",
-           FFolders.settings.c_str(), reason.c_str());
+  if (!MakeFolder(folders.settings, reason)) {
+    session_.Log().AddFormatted(kLogError, 0,
+                                "Настройки не будут сохранены: не удалось создать папку %s (%s)",
+                                folders.settings.c_str(), reason.c_str());
   }
-  TSettingsFile file(FFolders.settings + kSettingsFileName);
+  TSettingsFile file(folders.settings + kSettingsFileName);
   file.Read();  // an unreadable file reads as empty, like a missing one
 
   const std::string placement = file.Value(kCommon, kMainFormKey, "");
@@ -216,10 +218,11 @@ void TMainForm::TracePlacement() const {
 // Without a program folder there was no first show and nothing was read; writing would only
 // replace the user's settings with the design's.
 void TMainForm::SaveSettings() {
-  if (FAppPath.empty() || FFolders.settings.empty()) {
+  const TDataFolders& folders = session_.Folders();
+  if (session_.AppPath().empty() || folders.settings.empty()) {
     return;
   }
-  TSettingsFile file(FFolders.settings + kSettingsFileName);
+  TSettingsFile file(folders.settings + kSettingsFileName);
   if (!file.Read()) {
     return;  // not a file we may write over; nobody is told, the shutdown goes on
   }

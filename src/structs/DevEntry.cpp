@@ -32,10 +32,7 @@ TDevEntry::TDevEntry(std::string_view serial_text, uint16_t list_code, uint32_t 
       ListCode(list_code),
       Driver(driver) {}
 
-TDevEntry::~TDevEntry() {
-  // The panel goes first: it is the only thing a record owns besides plain values.
-  Panel.reset();
-}
+TDevEntry::~TDevEntry() = default;
 
 TDevEntry* FindDevice(const TDevList& list, int32_t serial) {
   const auto it = std::find_if(list.begin(), list.end(),

@@ -1,11 +1,12 @@
 #pragma once
-// One connected tracker. The scan creates it, identification fills it, the channel opens the
-// device through it, the main window lists it and a write job works on it.
+// One connected tracker: what is known of the device itself. The scan creates it,
+// identification fills it, the channel opens the device through it, the updater session lists
+// it and a write job works on it. Views and jobs are kept elsewhere, by the record's Id.
 //
-// Ownership: a device list owns its records; a record owns its panel. Threads: the scan thread
-// alone touches a record until the main window takes it over; afterwards the main thread owns
-// it, the scan thread reads Serial/Writer and writes Removed only under DevListLock, and a
-// running write job uses the channel fields.
+// Ownership: a device list owns its records. Threads: the scan thread alone touches a record
+// until the session takes it over; afterwards the main thread owns it, the scan thread reads
+// Serial and writes Removed and Unplugged only under the list's lock, and a running write job
+// uses the channel fields and reads Unplugged.
 
 #include <atomic>
 #include <cstdint>
@@ -14,12 +15,9 @@
 #include <string_view>
 #include <vector>
 
-#include "DevPanel.h"
 #include "FirmwareVersion.h"
 
 namespace updater {
-
-class TWorkerThread;
 
 // Driver kinds of a device record: which library lists, opens and talks to it.
 inline constexpr uint32_t kDriverFtdi = 0;
@@ -40,9 +38,15 @@ class TDevEntry {
   uint32_t ProcessorId = 0;
   bool BootMode = false;
   bool BootStarted = false;
-  std::atomic<bool> Removed{false};  // written by the scan thread under DevListLock, read anywhere
-  std::unique_ptr<TDevPanel> Panel;
-  TWorkerThread* Writer = nullptr;  // not owned
+  // The session's own number for the record, unique in a run; 0 until the session lists it.
+  uint64_t Id = 0;
+  // Not listed by the last scan (it may be listed again). Written by the scan thread under the
+  // list's lock, read anywhere.
+  std::atomic<bool> Removed{false};
+  // The last scan missed the device while it was being written: the job on it stops at its
+  // next sector, even if the device is listed again (it has started afresh). Set by the scan
+  // thread, cleared when a new job starts on the record.
+  std::atomic<bool> Unplugged{false};
   TFirmwareVersion FirmwareVersion;
   TFirmwareVersion BootVersion;
   uint32_t Driver = kDriverFtdi;
@@ -52,7 +56,7 @@ class TDevEntry {
 
 using TDevList = std::vector<std::unique_ptr<TDevEntry>>;
 
-// The caller holds DevListLock when the list is the main window's.
+// The caller holds the list's lock when the list is the session's.
 TDevEntry* FindDevice(const TDevList& list, int32_t serial);
 void DeleteDevice(TDevList& list, int32_t serial);
 

@@ -1,6 +1,6 @@
 #pragma once
-// Where core code sends an event-log line. The main window's implementation appends it to the
-// log view (main thread only); workers reach it through their synchronous call.
+// Where core code sends an event-log line. The updater session's event log takes lines from
+// any thread without waiting and keeps their order; tests record them.
 
 #include <cstdint>
 #include <functional>

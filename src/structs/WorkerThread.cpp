@@ -28,22 +28,11 @@ void TWorkerThread::Start() {
 
 void TWorkerThread::Finish() {
   thread_.join();
-  TDispatcher& dispatcher = dispatcher_;
-  const bool free_self = FreeOnTerminate;
-  // Unregister and free even when the handler throws, or Shutdown() would wait forever.
-  struct Release {
-    TWorkerThread* self;
-    TDispatcher& dispatcher;
-    bool free_self;
-    ~Release() {
-      dispatcher.Unregister(self);
-      if (free_self) {
-        delete self;
-      }
-    }
-  } release{this, dispatcher, free_self};
-  if (OnTerminate) {
-    OnTerminate(this);
+  dispatcher_.Unregister(this);
+  // Moved out first: the handler may destroy this worker, and with it the member.
+  const std::function<void(TWorkerThread*)> handler = std::move(OnTerminate);
+  if (handler) {
+    handler(this);
   }
 }
 

@@ -1,11 +1,15 @@
 #pragma once
 // Base of the two worker kinds (the scan thread and the write jobs), on std::thread.
 //
-// Life of a worker: created on the main thread, configured (OnTerminate, FreeOnTerminate),
-// then Start()ed. Execute() runs on its own thread; it reaches the main thread only through
-// Synchronize(). When Execute() returns, the end handler is posted to the main thread, which
-// joins the thread, runs OnTerminate and, with FreeOnTerminate, deletes the object. Shutdown
-// of the dispatcher waits for all of this, so no worker outlives the window.
+// Life of a worker: created on the main thread by its owner, given OnTerminate, then
+// Start()ed. Execute() runs on its own thread; it reaches the main thread only through
+// Synchronize() or the dispatcher's posted steps. When Execute() returns, the end handler is
+// posted to the main thread, which joins the thread and runs OnTerminate last: the handler may
+// destroy the worker, and its owner usually does so there. Shutdown of the dispatcher waits for
+// all of this, so no worker outlives its owner's shutdown.
+//
+// Ownership: never the worker itself; whoever created it frees it, after its end handler or,
+// for one never started, at any time.
 
 #include <atomic>
 #include <functional>
@@ -13,6 +17,7 @@
 
 #include "Dispatcher.h"
 #include "LogSink.h"
+
 
 namespace updater {
 
@@ -30,9 +35,9 @@ class TWorkerThread {
   void Terminate() noexcept { terminated_.store(true); }
   bool Terminated() const noexcept { return terminated_.load(); }
 
-  // Set before Start(); run on the main thread after Execute() has returned.
+  // Set before Start(); run on the main thread after Execute() has returned and the thread is
+  // joined. Nothing touches the worker after it, so it may destroy the worker.
   std::function<void(TWorkerThread*)> OnTerminate;
-  bool FreeOnTerminate = true;
 
  protected:
   virtual void Execute() = 0;
@@ -41,10 +46,17 @@ class TWorkerThread {
   // it (shutdown has begun); the body should then wind down.
   bool Synchronize(std::function<void()> step) { return dispatcher_.RunSync(std::move(step)); }
 
-  // Hands one finished log line to the main thread's sink and waits until it is written, so a
-  // worker's lines appear in the order it wrote them. False after shutdown has begun.
-  bool HandOverLine(const TLogSink& sink, int kind, int32_t serial, std::string text) {
-    return Synchronize([&] { sink(kind, serial, text); });
+  // Hands one finished log line to a sink that takes lines from any thread without waiting
+  // (the event log keeps their order). False, without handing it over, once shutdown has
+  // begun: nothing more of the worker is shown then, and it should wind down.
+  bool HandOverLine(const TLogSink& sink, int kind, int32_t serial, const std::string& text) {
+    if (dispatcher_.ShuttingDown()) {
+      return false;
+    }
+    if (sink) {
+      sink(kind, serial, text);
+    }
+    return true;
   }
 
   TDispatcher& dispatcher_;
