@@ -30,6 +30,7 @@
 #include "Dialogs.h"
 #include "MainForm.h"
 #include "TrackerHost.h"
+#include "form_controls.h"
 
 namespace {
 
@@ -100,11 +101,12 @@ TRun Flash(int trackers, sim::DriverKind kind, const std::string& root) {
   auto form = std::make_unique<TMainForm>(std::vector<std::string>{});
   form->SetDialogs(dialogs);
   const std::string bin = BinDir();
-  form->Loaders.Ftdi = [bin](const std::string&) { return LoadFtdiLibrary(bin + "d2xx-sim/"); };
-  form->Loaders.Ql = [bin](const std::string&) { return LoadQLLibrary(bin); };
+  form->Session().SetLibraryLoaders(
+      {[bin](const std::string&) { return LoadFtdiLibrary(bin + "d2xx-sim/"); },
+       [bin](const std::string&) { return LoadQLLibrary(bin); }});
   form->show();
-  form->cbAutoWrite->setChecked(true);
-  form->cbWritelogToFile->setChecked(false);
+  FormUi(*form).cbAutoWrite->setChecked(true);
+  FormUi(*form).cbWritelogToFile->setChecked(false);
 
   // The program's own event loop; a precise 1 ms timer notes the first job's start and ends
   // the loop when every job has ended.
@@ -118,13 +120,12 @@ TRun Flash(int trackers, sim::DriverKind kind, const std::string& root) {
   const auto deadline = Clock::now() + std::chrono::minutes(5);
   QObject::connect(&watch, &QTimer::timeout, [&] {
     const auto now = Clock::now();
-    const bool running = std::any_of(form->DevList.begin(), form->DevList.end(),
-                                     [](const auto& dev) { return dev->Writer != nullptr; });
+    const bool running = form->Session().RunningJobs() != 0;
     if (running && !any_started) {
       any_started = true;
       started = now;
     }
-    const bool all_listed = form->DevList.size() == static_cast<size_t>(trackers);
+    const bool all_listed = form->Session().DeviceCount() == static_cast<size_t>(trackers);
     if ((any_started && !running && all_listed) || now > deadline) {
       run.wall_ms = std::chrono::duration<double, std::milli>(now - started).count();
       loop.quit();
@@ -134,8 +135,8 @@ TRun Flash(int trackers, sim::DriverKind kind, const std::string& root) {
   loop.exec();
 
   run.ok = any_started;
-  for (const auto& dev : form->DevList) {
-    const TFWLoaderDevGroup* panel = PanelOf(*dev);
+  for (const uint64_t id : form->Session().DeviceIds()) {
+    const TFWLoaderDevGroup* panel = form->Panel(id);
     run.ok =
         run.ok && panel != nullptr &&
         panel->lblMessage->text() == QString::fromUtf8("Обновление прошивки завершено успешно");
@@ -150,7 +151,7 @@ TRun Flash(int trackers, sim::DriverKind kind, const std::string& root) {
     run.ok = run.ok && host.Status(serial).finish == sim::FinishState::Succeeded;
   }
   // The settings go beside this binary, where the tests' windows read them too.
-  form->cbAutoWrite->setChecked(false);
+  FormUi(*form).cbAutoWrite->setChecked(false);
   form.reset();
   return run;
 }

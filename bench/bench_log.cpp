@@ -59,9 +59,9 @@ int main(int argc, char** argv) {
   TSilentDialogs dialogs;
   form.SetDialogs(dialogs);
   // The maker's library beside the program keeps the window open; no scan runs meanwhile.
-  form.DevTimer.stop();
+  form.Session().DeviceTimer().stop();
   form.show();
-  form.DevTimer.stop();
+  form.Session().DeviceTimer().stop();
   QCoreApplication::processEvents();
 
   TSpan window_start = TSpan::Now();
@@ -70,7 +70,7 @@ int main(int argc, char** argv) {
     if (i == lines - kWindow) {
       window_start = TSpan::Now();
     }
-    form.LogDevMsg(i % 3, 1000 + i % 50, "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
+    form.Session().Log().AddFormatted(i % 3, 1000 + i % 50, "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
                    static_cast<unsigned>(i) * 512u, 512);
     if (i % kEventsEvery == 0) {
       QCoreApplication::processEvents();

@@ -59,11 +59,10 @@ void TUpdaterSession::StartWrite(TDevEntry& device) {
   auto job = std::make_unique<TWriteThread>(dispatcher_, *job_host_, channel_, device);
   job->OnTerminate = [this, id](TWorkerThread* worker) {
     const auto& ended = static_cast<const TWriteThread&>(*worker);
-    const TDevEntry& job_device = ended.Device;
     const TJobOutcome outcome{ended.Device.Serial, ended.ResultCode, ended.LastReply,
                               ended.Elapsed};
     jobs_.erase(id);  // frees the job; nothing touches it after
-    JobEnded(id, job_device, outcome);
+    JobEnded(id, outcome);
   };
   // The start is shown before anything of the job: its lines follow in the same log.
   SetCanWrite(id, false);
@@ -74,7 +73,7 @@ void TUpdaterSession::StartWrite(TDevEntry& device) {
   started.Start();
 }
 
-void TUpdaterSession::JobEnded(uint64_t id, const TDevEntry& device, const TJobOutcome& outcome) {
+void TUpdaterSession::JobEnded(uint64_t id, const TJobOutcome& outcome) {
   const int32_t serial = outcome.Serial;
   std::string message;
   int kind = kLogError;
@@ -99,8 +98,9 @@ void TUpdaterSession::JobEnded(uint64_t id, const TDevEntry& device, const TJobO
   }
   SetStatus(id, std::move(message), kind, true);
   emit JobDone(id, outcome);
-  if (device.Removed) {
-    DropDevice(device);
+  const TDevEntry* device = Device(id);
+  if (device != nullptr && device->Removed) {
+    DropDevice(*device);
   }
 }
 

@@ -129,6 +129,10 @@ class TUpdaterSession : public QObject {
   void RequestWrite(uint64_t id);
   // Starts a job for a listed device ("Прибор уже прошивается" when one runs).
   void StartWrite(TDevEntry& device);
+  // End handler of every write job, once the job is gone: shows its outcome, lets a write start
+  // again and drops the device when it went away during the job. Public so that a view's test
+  // can show any outcome.
+  void JobEnded(uint64_t id, const TJobOutcome& outcome);
   // Main thread: the listed device with this Id or serial, or null.
   const TDevEntry* Device(uint64_t id) const;
   const TDevEntry* DeviceBySerial(int32_t serial) const;
@@ -136,6 +140,8 @@ class TUpdaterSession : public QObject {
   size_t DeviceCount() const { return devices_.size(); }
   bool ScanRunning() const { return scan_ != nullptr; }
   bool ScanDue() const { return device_timer_.isActive() || rescan_pending_; }
+  // One more scan follows the running one.
+  bool RescanPending() const { return rescan_pending_; }
   size_t RunningJobs() const { return jobs_.size(); }
   bool JobRunning(uint64_t id) const { return jobs_.count(id) != 0; }
   // The 100 ms timer that starts scans (restarted by every device change).
@@ -180,7 +186,6 @@ class TUpdaterSession : public QObject {
   void MergeScan(TReadVersion& scan);
   void ListDevice(std::unique_ptr<TDevEntry> device);
   void DropDevice(const TDevEntry& device);
-  void JobEnded(uint64_t id, const TDevEntry& device, const TJobOutcome& outcome);
   void SetStatus(uint64_t id, std::string message, int kind, bool can_write);
   void SetCanWrite(uint64_t id, bool can_write);
   bool LoadImageFile(TFirmwareBlockList& blocks, TFirmwareVersion& version);

@@ -1,11 +1,18 @@
 #include "Dispatcher.h"
 
+#include <algorithm>
 #include <chrono>
 #include <vector>
 
 #include "WorkerThread.h"
 
 namespace updater {
+
+namespace {
+
+constexpr std::chrono::milliseconds kPredPoll{5};
+
+}  // namespace
 
 bool TDispatcher::RunSync(std::function<void()> step) {
   auto call = std::make_shared<Call>();
@@ -85,12 +92,14 @@ bool TDispatcher::PumpUntil(const std::function<bool()>& pred, int timeout_ms) {
     if (pred()) {
       return true;
     }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return pred();
+    }
+    // Woken by a queued step; pred may also turn on things workers do without queuing
+    // anything (their lines, their progress), so it is looked at again every few ms.
     std::unique_lock lock(mutex_);
     if (queue_.empty()) {
-      if (changed_.wait_until(lock, deadline) == std::cv_status::timeout && queue_.empty()) {
-        lock.unlock();
-        return pred();
-      }
+      changed_.wait_until(lock, std::min(deadline, std::chrono::steady_clock::now() + kPredPoll));
     }
   }
 }

@@ -16,15 +16,6 @@ using updater::TDevEntry;
 
 const Line kDriverError = {1, 0, "Ошибка в драйвере"};
 
-// Stands in for a write job: only its terminate request matters here.
-class IdleWorker : public updater::TWorkerThread {
- public:
-  using TWorkerThread::TWorkerThread;
-
- protected:
-  void Execute() override {}
-};
-
 std::unique_ptr<TDevEntry> Known(const char* serial) {
   return std::make_unique<TDevEntry>(serial, 0, 1);
 }
@@ -52,8 +43,6 @@ TEST(ScanCycle, KnownDevicesAreNotIdentifiedAgainAndGoneOnesAreMarked) {
   rig.DevList.push_back(Known("11"));
   rig.DevList.push_back(Known("12"));
   rig.DevList[0]->Removed = true;  // left by an earlier spoiled cycle
-  IdleWorker writer(rig.Dispatcher);
-  rig.DevList[1]->Writer = &writer;
 
   const ScanOutcome outcome = rig.Run();
   EXPECT_EQ(outcome.ErrorCode, 0);
@@ -61,7 +50,8 @@ TEST(ScanCycle, KnownDevicesAreNotIdentifiedAgainAndGoneOnesAreMarked) {
   EXPECT_TRUE(ql.devices[0].seen.empty()) << "a known device is not opened again";
   EXPECT_FALSE(rig.DevList[0]->Removed) << "a device listed again is not gone";
   EXPECT_TRUE(rig.DevList[1]->Removed);
-  EXPECT_TRUE(writer.Terminated()) << "the job of a gone device is asked to stop";
+  EXPECT_TRUE(rig.DevList[1]->Unplugged) << "a job on a gone device is told to stop";
+  EXPECT_FALSE(rig.DevList[0]->Unplugged);
   EXPECT_TRUE(outcome.Lines.empty());
 }
 

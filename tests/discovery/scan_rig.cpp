@@ -52,7 +52,7 @@ ScanOutcome ScanRig::Run() {
   context.Sink = [&outcome](int kind, int32_t serial, const std::string& text) {
     outcome.Lines.push_back({kind, serial, text});
   };
-  auto* scan = new TReadVersion(Dispatcher, std::move(context));
+  auto scan = std::make_unique<TReadVersion>(Dispatcher, std::move(context));
   bool ended = false;
   scan->OnTerminate = [&](TWorkerThread* worker) {
     auto* done = static_cast<TReadVersion*>(worker);

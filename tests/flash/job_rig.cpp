@@ -93,6 +93,7 @@ void RecordingHost::LogDevLine(int kind, int32_t serial, const std::string& text
 
 void RecordingHost::ShowProgress(TDevEntry&, int percent) {
   progress.push_back(percent);
+  ++progress_steps_;
 }
 
 std::vector<std::string> RecordingHost::Texts() const {
@@ -150,9 +151,10 @@ std::unique_ptr<TDevEntry> TrackerRig::Device(const sim::TrackerConfig& config) 
   return device;
 }
 
-TWriteThread* MakeJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
-                      TDevEntry& device, JobOutcome& outcome) {
-  auto* job = new TWriteThread(dispatcher, host, channel, device);
+std::unique_ptr<TWriteThread> MakeJob(TDispatcher& dispatcher, TWriteHost& host,
+                                      const TDeviceChannel& channel, TDevEntry& device,
+                                      JobOutcome& outcome) {
+  auto job = std::make_unique<TWriteThread>(dispatcher, host, channel, device);
   job->OnTerminate = [&outcome](TWorkerThread* worker) {
     const auto& done = static_cast<const TWriteThread&>(*worker);
     outcome.ended = true;
@@ -164,14 +166,13 @@ TWriteThread* MakeJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceCh
     outcome.parts_done = done.PartsDone;
     outcome.serial = done.Device.Serial;
   };
-  job->FreeOnTerminate = true;
   return job;
 }
 
 JobOutcome RunJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
                   TDevEntry& device, const std::function<void(TWriteThread&)>& before_start) {
   JobOutcome outcome;
-  TWriteThread* job = MakeJob(dispatcher, host, channel, device, outcome);
+  const std::unique_ptr<TWriteThread> job = MakeJob(dispatcher, host, channel, device, outcome);
   if (before_start) {
     before_start(*job);
   }

@@ -3,6 +3,7 @@
 // virtual trackers served in-process and reached through both real driver libraries, and a
 // way to run one job to its end handler.
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,7 +29,9 @@ struct LoggedLine {
   std::string text;
 };
 
-// Records lines and progress (main thread) and hands out an image the test builds.
+// Records lines and progress (the job's thread) and hands out an image the test builds
+// (main thread). The records are the test's to read once the job has ended; while it runs,
+// only through ProgressSteps().
 class RecordingHost : public TWriteHost {
  public:
   // Image: payload and version below; Embedded: the program's own image through the image
@@ -39,12 +42,14 @@ class RecordingHost : public TWriteHost {
   std::vector<uint8_t> payload;  // one block, as the loader gives it
   int32_t address = -1;
   TFirmwareVersion version;
-  // Runs on the main thread after each recorded line, e.g. to stop the job like the scan does.
+  // Runs on the job's thread after each recorded line, e.g. to stop the job like the scan does.
   std::function<void(const LoggedLine&)> on_line;
 
   std::vector<LoggedLine> lines;
   std::vector<int> progress;
   int loads = 0;
+
+  size_t ProgressSteps() const { return progress_steps_.load(); }
 
   bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& loaded) override;
   void LogDevLine(int kind, int32_t serial, const std::string& text) override;
@@ -54,6 +59,9 @@ class RecordingHost : public TWriteHost {
   // not at least six characters wide is left alone, so the comparison fails on it.
   std::vector<std::string> Texts() const;
   bool Has(int kind, const std::string& text) const;
+
+ private:
+  std::atomic<size_t> progress_steps_{0};
 };
 
 // What the end handler saw.
@@ -87,12 +95,12 @@ class TrackerRig {
 };
 
 // Starts a job for device and serves the main thread until its end handler has run.
-// before_start may keep a pointer to the job (it is deleted after the end handler).
+// before_start may keep a pointer to the job (it is freed once it has ended).
 JobOutcome RunJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
                   TDevEntry& device, const std::function<void(TWriteThread&)>& before_start = {});
 
-// Creates a job (not started) whose end handler fills outcome.
-TWriteThread* MakeJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
+// Creates a job (not started) whose end handler fills outcome; the caller frees it after that.
+std::unique_ptr<TWriteThread> MakeJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
                       TDevEntry& device, JobOutcome& outcome);
 
 // A version record as Parse would fill it.

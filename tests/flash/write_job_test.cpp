@@ -810,9 +810,10 @@ TEST(WriteJobShutdown, RefusedHandOverStopsTheJobInsideTheSector) {
   host.payload = Payload(0x8000);  // sectors 10 to 16, 11 empty
   host.version = Version("ROZI", 116);
   JobOutcome outcome;
-  TWriteThread* job = MakeJob(dispatcher, host, rig.Channel(), *device, outcome);
+  const std::unique_ptr<TWriteThread> job =
+      MakeJob(dispatcher, host, rig.Channel(), *device, outcome);
   job->Start();
-  ASSERT_TRUE(dispatcher.PumpUntil([&] { return !host.progress.empty(); }, 60000));
+  ASSERT_TRUE(dispatcher.PumpUntil([&] { return host.ProgressSteps() > 0; }, 60000));
   const size_t writes_before = rig.Host().Requests("58001").size() - 1;  // one erase
   dispatcher.Shutdown();
 

@@ -12,6 +12,7 @@
 #include "WriteThread.h"
 #include "job_window_rig.h"
 #include "scan_rig.h"
+#include "form_controls.h"
 
 namespace jobtest {
 namespace {
@@ -22,13 +23,6 @@ using sim::DriverKind;
 const QColor kRed(255, 0, 0);
 const QColor kGreen(0, 128, 0);
 const QColor kBlack(0, 0, 0);
-
-class UnusedHost : public TWriteHost {
- public:
-  bool LoadFirmware(TFirmwareBlockList&, TFirmwareVersion&) override { return false; }
-  void LogDevLine(int, int32_t, const std::string&) override {}
-  void ShowProgress(TDevEntry&, int) override {}
-};
 
 struct Outcome {
   const char* name;
@@ -56,28 +50,19 @@ TEST_P(WriteDoneShows, ThePanelTextAndTheLogLineOfItsOutcome) {
   ASSERT_TRUE(Eventually([&] { return window.Idle(); }));
 
   auto owned = std::make_unique<TDevEntry>("4711", 0xFFFF, 1);
-  TDevEntry& dev = *owned;
-  dev.BootMode = true;
-  {
-    std::lock_guard lock(form.DevListLock);
-    form.DevList.push_back(std::move(owned));
-    form.CreateDevPanel(dev);
-  }
-  UnusedHost host;
-  TWriteThread job(form.Dispatcher, host, form.Channel, dev);
-  job.ResultCode = o.result;
-  job.LastReply = o.last_reply;
-  job.Elapsed = 1234;
-  dev.Writer = &job;
+  owned->BootMode = true;
+  TDevEntry& dev = form.Session().AdoptDevice(std::move(owned));
+  const uint64_t id = dev.Id;
   dev.Removed = o.removed;
-  PanelOf(dev)->btnWrite->setEnabled(false);
+  form.Panel(id)->btnWrite->setEnabled(false);
 
-  form.WriteDone(job);
+  form.Session().JobEnded(id, TJobOutcome{4711, o.result, o.last_reply, 1234});
 
   const QStringList log = window.LogLines();
   if (o.removed) {
-    EXPECT_TRUE(form.DevList.empty());
-    EXPECT_EQ(form.DevPanel->minimumHeight(), kEmptyDevAreaHeight);
+    EXPECT_EQ(form.Session().DeviceCount(), 0u);
+    EXPECT_EQ(form.Panel(id), nullptr);
+    EXPECT_EQ(FormUi(form).DevPanel->minimumHeight(), kEmptyDevAreaHeight);
     ASSERT_GE(log.size(), 2);
     EXPECT_EQ(log.last(), QString::fromUtf8("Прибор    4711\tПрибор отключен"));
     EXPECT_EQ(log[log.size() - 2],
@@ -85,9 +70,8 @@ TEST_P(WriteDoneShows, ThePanelTextAndTheLogLineOfItsOutcome) {
     EXPECT_EQ(window.LastLineColour(), kBlack);
     return;
   }
-  ASSERT_EQ(form.DevList.size(), 1u);
-  EXPECT_EQ(dev.Writer, nullptr);
-  const TFWLoaderDevGroup& panel = *PanelOf(dev);
+  ASSERT_EQ(form.Session().DeviceCount(), 1u);
+  const TFWLoaderDevGroup& panel = *form.Panel(id);
   EXPECT_TRUE(panel.btnWrite->isEnabled());
   EXPECT_EQ(panel.lblMessage->text(), QString::fromUtf8(o.panel));
   EXPECT_EQ(panel.lblMessage->palette().color(QPalette::WindowText), o.panel_colour);
@@ -127,7 +111,7 @@ TEST(JobControl, ALockedTrackerIsReportedAsLocked) {
     return window.Settled(1) &&
            window.Panel(7301)->lblMessage->text() == QString::fromUtf8("Прибор заблокирован");
   }));
-  const QString log = window.Form().reLog->toPlainText();
+  const QString log = FormUi(window.Form()).reLog->toPlainText();
   EXPECT_TRUE(
       log.contains(QString::fromUtf8("Прибор    7301\tУстановлена блокировка изменения "
                                      "настроек")));
@@ -157,7 +141,7 @@ TEST(JobControl, ATrackerGoneDuringItsJobIsRemovedAfterTheResultLine) {
   const qsizetype gone = log.indexOf(QString::fromUtf8("Прибор    7401\tПрибор отключен"));
   ASSERT_GE(result, 0) << log.join('\n').toStdString();
   EXPECT_GT(gone, result);
-  EXPECT_EQ(window.Form().DevPanel->minimumHeight(), kEmptyDevAreaHeight);
+  EXPECT_EQ(FormUi(window.Form()).DevPanel->minimumHeight(), kEmptyDevAreaHeight);
   EXPECT_NE(trackers.Host->Status("7401").finish, sim::FinishState::Succeeded);
 }
 
@@ -177,19 +161,17 @@ TEST(JobControl, WhichClicksStartAJob) {
   ASSERT_TRUE(Eventually([&] { return window.Settled(2); }));
 
   // A device running its firmware: even an enabled button starts nothing and logs nothing.
-  const QString before = form.reLog->toPlainText();
+  const QString before = FormUi(form).reLog->toPlainText();
   const auto frames = discovery_test::Received(*trackers.Host, "7501");
   QPushButton* firmware_button = window.Panel(7501)->btnWrite;
   EXPECT_FALSE(firmware_button->isEnabled());
   firmware_button->setEnabled(true);
   firmware_button->click();
-  EXPECT_EQ(window.Device(7501)->Writer, nullptr);
-  EXPECT_EQ(form.reLog->toPlainText(), before);
+  EXPECT_FALSE(form.Session().JobRunning(window.Device(7501)->Id));
+  EXPECT_EQ(FormUi(form).reLog->toPlainText(), before);
 
-  // A button that belongs to no device.
-  QPushButton stray;
-  QObject::connect(&stray, &QPushButton::clicked, &form, &TMainForm::btnWriteClick);
-  stray.click();
+  // A button that belongs to no listed device.
+  form.Session().RequestWrite(0);
   EXPECT_EQ(window.LogLines().last(),
             QString::fromUtf8("Прибор -------\tОбъект прибора не найден"));
   EXPECT_EQ(window.LastLineColour(), kRed);
@@ -198,23 +180,24 @@ TEST(JobControl, WhichClicksStartAJob) {
   TFWLoaderDevGroup& panel = *window.Panel(7502);
   panel.btnWrite->click();
   TDevEntry& dev = *window.Device(7502);
-  ASSERT_NE(dev.Writer, nullptr);
+  const auto writing = [&] { return form.Session().JobRunning(dev.Id); };
+  ASSERT_TRUE(writing());
   EXPECT_FALSE(panel.btnWrite->isEnabled());
   EXPECT_EQ(panel.lblMessage->text(), QString::fromUtf8("Обновление прошивки прибора..."));
   EXPECT_EQ(panel.lblMessage->palette().color(QPalette::WindowText), kGreen);
   EXPECT_EQ(window.LogLines().last(),
             QString::fromUtf8("Прибор    7502\tНачинаем прошивку прибора"));
-  form.StartWrite(dev);
+  form.Session().StartWrite(dev);
   EXPECT_EQ(window.LogLines().last(), QString::fromUtf8("Прибор    7502\tПрибор уже прошивается"));
   const QString success = QString::fromUtf8("Обновление прошивки завершено успешно");
-  ASSERT_TRUE(Eventually([&] { return dev.Writer == nullptr; }));
+  ASSERT_TRUE(Eventually([&] { return !writing(); }));
   EXPECT_EQ(panel.lblMessage->text(), success);
   EXPECT_TRUE(panel.btnWrite->isEnabled());
 
   // The same button repeats the job.
   panel.btnWrite->click();
-  ASSERT_NE(dev.Writer, nullptr);
-  ASSERT_TRUE(Eventually([&] { return dev.Writer == nullptr; }));
+  ASSERT_TRUE(writing());
+  ASSERT_TRUE(Eventually([&] { return !writing(); }));
   EXPECT_EQ(panel.lblMessage->text(), success);
   EXPECT_EQ(window.LogLines().filter(QString::fromUtf8("Прошивка завершена успешно")).size(), 2);
   EXPECT_EQ(discovery_test::Received(*trackers.Host, "7501"), frames);

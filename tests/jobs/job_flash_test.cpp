@@ -130,7 +130,7 @@ TEST(JobWindow, FtdiTrackersBesideADeviceHeldByAnotherDriverAreFlashed) {
   trackers.Plug(BootTracker("7302", DriverKind::Maker));
   ASSERT_TRUE(Eventually([&] { return flashed({42, 7301, 7302}); }));
   for (int i = 0; i < 2; ++i) {
-    window.Form().StartScan();
+    window.Form().Session().StartScan();
     ASSERT_TRUE(Eventually([&] { return window.Idle(); }));
   }
 

@@ -30,13 +30,13 @@ TEST(JobShutdown, ClosingTheWindowWhileFourJobsRunStopsAndAwaitsThemAndClosesEve
   Window window(true);
   TMainForm& form = window.Form();
   ASSERT_TRUE(Eventually([&] {
-    if (form.DevList.size() != serials.size()) {
+    if (form.Session().DeviceCount() != serials.size()) {
       return false;
     }
     for (int32_t serial : serials) {
       const TFWLoaderDevGroup* panel = window.Panel(serial);
       if (panel == nullptr || panel->pbWrite->value() == 0 ||
-          window.Device(serial)->Writer == nullptr) {
+          !form.Session().JobRunning(window.Device(serial)->Id)) {
         return false;
       }
     }
@@ -49,8 +49,8 @@ TEST(JobShutdown, ClosingTheWindowWhileFourJobsRunStopsAndAwaitsThemAndClosesEve
   size_t records_at_close = 0;
   form.OnStep = [&](std::string_view step) {
     if (step == "CloseDevices") {
-      workers_at_close = form.Dispatcher.LiveWorkers();
-      records_at_close = form.DevList.size();
+      workers_at_close = form.Session().Dispatcher().LiveWorkers();
+      records_at_close = form.Session().DeviceCount();
     }
   };
   window.Close();

@@ -19,6 +19,7 @@
 #include "FirmwareBlock.h"
 #include "job_window_rig.h"
 #include "scan_rig.h"
+#include "form_controls.h"
 
 namespace jobtest {
 namespace {
@@ -51,7 +52,7 @@ void ExpectJobFailedAtItsLoad(Window& window, const discovery_test::TrackerRig& 
             1)
       << log.join('\n').toStdString();
   EXPECT_TRUE(log.filter(QString::fromUtf8("Загружена прошивка")).isEmpty());
-  EXPECT_EQ(window.Form().lblFileVer->text(), QString::fromUtf8("Неизвестна"));
+  EXPECT_EQ(FormUi(window.Form()).lblFileVer->text(), QString::fromUtf8("Неизвестна"));
 
   // Only the scan's queries (firmware, boot loader, processor): no erase, write or finish.
   for (const std::string& request : discovery_test::Received(*trackers.Host, tracker.serial)) {
@@ -85,11 +86,11 @@ TEST(JobStartUp, OversizeFileShowsItsBoxAndTheTrackersAreStillFound) {
 
   bool ticked_in_box = false;
   Window window(true, {path}, [&] {
-    ticked_in_box = Eventually([] { return !MainForm->DevTimer.isActive(); }, 30000);
+    ticked_in_box = Eventually([] { return !MainForm->Session().DeviceTimer().isActive(); }, 30000);
   });
   EXPECT_TRUE(ticked_in_box);
   EXPECT_EQ(window.dialogs.errors, QStringList{kOversize});
-  EXPECT_TRUE(window.Form().FExternFirmware);
+  EXPECT_TRUE(window.Form().Session().FileMode());
   ExpectJobFailedAtItsLoad(window, trackers, tracker);
   // The job's own load met the same error and said so.
   EXPECT_EQ(window.LogLines().filter(kOversize).size(), 1);
@@ -113,8 +114,8 @@ TEST(JobStartUp, UnreadableNamedFileSelectsFileModeAndItsJobsFail) {
   const sim::TrackerConfig tracker = BootTracker("7602", DriverKind::Ftdi);
   trackers.Plug(tracker);
   Window window(true, {path});
-  EXPECT_TRUE(window.Form().FExternFirmware);
-  EXPECT_EQ(window.Form().edFWFile->currentText(), QString::fromStdString(path));
+  EXPECT_TRUE(window.Form().Session().FileMode());
+  EXPECT_EQ(FormUi(window.Form()).edFWFile->currentText(), QString::fromStdString(path));
   EXPECT_TRUE(window.dialogs.errors.isEmpty());
   ExpectJobFailedAtItsLoad(window, trackers, tracker);
   // The first load and the job's each said so.

@@ -13,6 +13,7 @@
 #include "EmbeddedImage.h"
 #include "FirmwareBlock.h"
 #include "scan_rig.h"
+#include "form_controls.h"
 
 namespace jobtest {
 
@@ -168,10 +169,10 @@ Window::Window(bool auto_write, std::vector<std::string> args, std::function<voi
     : form_(std::make_unique<TMainForm>(std::move(args))) {
   dialogs.while_open = std::move(while_box_open);
   form_->SetDialogs(dialogs);
-  form_->Loaders = CountingLoaders();
+  form_->Session().SetLibraryLoaders(CountingLoaders());
   form_->show();
   // Before the first scan: whatever the settings file said, the test decides.
-  form_->cbAutoWrite->setChecked(auto_write);
+  FormUi(*form_).cbAutoWrite->setChecked(auto_write);
 }
 
 Window::~Window() {
@@ -183,37 +184,34 @@ void Window::Close() {
     return;
   }
   // The settings go beside the test binary: leave automatic flashing off for the next window.
-  form_->cbAutoWrite->setChecked(false);
+  FormUi(*form_).cbAutoWrite->setChecked(false);
   form_.reset();
 }
 
 TDevEntry* Window::Device(int32_t serial) const {
-  return FindDevice(form_->DevList, serial);
+  return const_cast<TDevEntry*>(form_->Session().DeviceBySerial(serial));
 }
 
 TFWLoaderDevGroup* Window::Panel(int32_t serial) const {
-  TDevEntry* dev = Device(serial);
-  return dev == nullptr ? nullptr : PanelOf(*dev);
+  const TDevEntry* dev = Device(serial);
+  return dev == nullptr ? nullptr : form_->Panel(dev->Id);
 }
 
 bool Window::Idle() const {
-  return form_->ScanThread == nullptr && !form_->FRescanPending;
+  return !form_->Session().ScanRunning() && !form_->Session().RescanPending();
 }
 
 bool Window::Settled(size_t devices) const {
-  if (form_->DevList.size() != devices || !Idle()) {
-    return false;
-  }
-  return std::none_of(form_->DevList.begin(), form_->DevList.end(),
-                      [](const auto& dev) { return dev->Writer != nullptr; });
+  return form_->Session().DeviceCount() == devices && Idle() &&
+         form_->Session().RunningJobs() == 0;
 }
 
 QStringList Window::LogLines() const {
-  return form_->reLog->toPlainText().split(QLatin1Char('\n'));
+  return FormUi(*form_).reLog->toPlainText().split(QLatin1Char('\n'));
 }
 
 QColor Window::LastLineColour() const {
-  return form_->reLog->document()->lastBlock().begin().fragment().charFormat().foreground().color();
+  return FormUi(*form_).reLog->document()->lastBlock().begin().fragment().charFormat().foreground().color();
 }
 
 }  // namespace jobtest

@@ -8,6 +8,7 @@
 
 #include "CommandLine.h"
 #include "MainForm.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -82,12 +83,12 @@ TEST_F(CommandLineTest, RelativeNameIsTestedAndShownAsGiven) {
 
 TEST_F(CommandLineTest, WindowTakesModeAndFileNameFromTheArguments) {
   TMainForm form({"-ExternFirmware", root_ + "Upd.ERAW"});
-  EXPECT_TRUE(form.FExternFirmware);
-  EXPECT_EQ(form.edFWFile->currentText(), QString::fromStdString(root_ + "Upd.ERAW"));
+  EXPECT_TRUE(form.Session().FileMode());
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), QString::fromStdString(root_ + "Upd.ERAW"));
 
   TMainForm plain({root_ + "fw.raw", "--externfirmware"});
-  EXPECT_FALSE(plain.FExternFirmware);
-  EXPECT_TRUE(plain.edFWFile->currentText().isEmpty());
+  EXPECT_FALSE(plain.Session().FileMode());
+  EXPECT_TRUE(FormUi(plain).edFWFile->currentText().isEmpty());
 }
 
 }  // namespace

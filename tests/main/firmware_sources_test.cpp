@@ -24,6 +24,7 @@
 #include "SettingsFile.h"
 #include "form_fixture.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -76,7 +77,7 @@ class FirmwareSourcesTest : public test::TFormTest<TFileDialogs> {
 
   // The log lines added since the last call, without their device prefix where it is there.
   QStringList NewLines() {
-    const QStringList all = form_->reLog->toPlainText().split(QLatin1Char('\n'));
+    const QStringList all = FormUi(*form_).reLog->toPlainText().split(QLatin1Char('\n'));
     QStringList lines;
     for (qsizetype i = seen_; i < all.size(); ++i) {
       if (!all[i].isEmpty()) {
@@ -88,14 +89,14 @@ class FirmwareSourcesTest : public test::TFormTest<TFileDialogs> {
   }
 
   void Labels(const QString& version, const QString& date) const {
-    EXPECT_EQ(form_->lblFileVer->text(), version);
-    EXPECT_EQ(form_->lblFirmwDate->text(), date);
+    EXPECT_EQ(FormUi(*form_).lblFileVer->text(), version);
+    EXPECT_EQ(FormUi(*form_).lblFirmwDate->text(), date);
   }
 
   // Reads name with the read button.
   QStringList Read(const QString& name) {
     NewLines();
-    form_->edFWFile->setEditText(name);
+    FormUi(*form_).edFWFile->setEditText(name);
     form_->btnFwLoadClick();
     return NewLines();
   }
@@ -120,18 +121,17 @@ TEST_F(FirmwareSourcesTest, EmbeddedStartShowsTheResourceImage) {
                                      QStringLiteral("Версия прошивки \"ROZI-1.16\""),
                                      QStringLiteral("Дата компиляции \"%1\"").arg(date)}));
   Labels(QStringLiteral("ROZI-1.16"), date);
-  EXPECT_TRUE(form.FResourceFirmware);
-  EXPECT_EQ(form.FFirmwareVersion.VersionText(), "ROZI-1.16");
+  EXPECT_FALSE(form.Session().FileMode());
+  EXPECT_EQ(form.Session().ImageVersion().VersionText(), "ROZI-1.16");
 
   // A write job's load in embedded mode: its own record and blocks, nothing added anywhere.
   TFirmwareBlockList blocks;
   TFirmwareVersion version;
-  ASSERT_TRUE(form.LoadFirmware(blocks, version));
+  ASSERT_TRUE(form.Session().LoadImage(blocks, version));
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0]->Size, 131072);
   EXPECT_EQ(blocks[0]->Address, -1);
   EXPECT_TRUE(Recent().isEmpty());
-  EXPECT_FALSE(form.LoadFirmwareFile(blocks, version));  // the other mode's source refuses
 }
 
 TEST_F(FirmwareSourcesTest, FileModeWithAnEmptyBoxFindsNoFile) {
@@ -140,7 +140,7 @@ TEST_F(FirmwareSourcesTest, FileModeWithAnEmptyBoxFindsNoFile) {
             (QStringList{QStringLiteral("Загрузка прошивки: Файл  не найден"), kFailed}));
   Labels(kUnknown, kUnknown);
   EXPECT_TRUE(Recent().isEmpty());
-  EXPECT_FALSE(form_->FResourceFirmware);
+  EXPECT_TRUE(form_->Session().FileMode());
 }
 
 TEST_F(FirmwareSourcesTest, ReadsAddEachGoodFileOnceAtTheTopAndFailuresKeepTheLabels) {
@@ -185,7 +185,7 @@ TEST_F(FirmwareSourcesTest, ReadsAddEachGoodFileOnceAtTheTopAndFailuresKeepTheLa
     Labels(QStringLiteral("ROZI-1.16"), QStringLiteral("неизвестна"));
     EXPECT_EQ(Recent(), (QStringList{c_file, a}));
   }
-  EXPECT_EQ(form.edFWFile->currentText(), dir_.filePath("missing.eraw"));
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), dir_.filePath("missing.eraw"));
 }
 
 TEST_F(FirmwareSourcesTest, CaseMattersInTheRecentList) {
@@ -202,22 +202,20 @@ TEST_F(FirmwareSourcesTest, AJobLoadsTheTypedNameWithoutAddingIt) {
   const QString a = Write("a.eraw", MakeImage("ROZI-1.16", 64));
   const QString d = Write("d.eraw", MakeImage("ROZI-2.11", 16));
   Read(a);
-  const TFirmwareVersion shown = form.FFirmwareVersion;
+  const TFirmwareVersion shown = form.Session().ImageVersion();
 
-  form.edFWFile->setEditText(d);  // typed, not read
+  FormUi(form).edFWFile->setEditText(d);  // typed, not read
   TFirmwareBlockList blocks;
   blocks.push_back(std::make_unique<TFirmwareBlock>(nullptr, 0, 7));  // emptied first
   TFirmwareVersion version;
-  ASSERT_TRUE(form.LoadFirmware(blocks, version));
+  ASSERT_TRUE(form.Session().LoadImage(blocks, version));
   EXPECT_EQ(NewLines(), Loaded(d, "ROZI-2.11"));
   ASSERT_EQ(blocks.size(), 1u);
   EXPECT_EQ(blocks[0]->Size, 16);
   EXPECT_EQ(version.VersionText(), "ROZI-2.11");
   Labels(QStringLiteral("ROZI-2.11"), QStringLiteral("неизвестна"));
   EXPECT_EQ(Recent(), QStringList{a});
-  EXPECT_EQ(form.FFirmwareVersion.VersionText(), shown.VersionText());
-  EXPECT_FALSE(form.LoadFirmwareResource(blocks, version));  // the other mode's source refuses
-  EXPECT_FALSE(form.FResourceFirmware);
+  EXPECT_EQ(form.Session().ImageVersion().VersionText(), shown.VersionText());
 }
 
 TEST_F(FirmwareSourcesTest, HugeFilesAndEndlessDevicesGiveTheSizeErrorUnread) {
@@ -249,7 +247,7 @@ TEST_F(FirmwareSourcesTest, OversizeFileWithAnHonestLengthWordThrows) {
   ASSERT_EQ(image.size(), length);
   const QString path = Write("over.eraw", image);
   NewLines();
-  form_->edFWFile->setEditText(path);
+  FormUi(*form_).edFWFile->setEditText(path);
   EXPECT_THROW(form_->btnFwLoadClick(), TFirmwareBlockTooLarge);
   EXPECT_TRUE(NewLines().isEmpty());
   EXPECT_TRUE(Recent().isEmpty());
@@ -307,22 +305,22 @@ TEST_F(FirmwareSourcesTest, StreamsAreReadToTheirEndOrTheLimitWithoutWaiting) {
 TEST_F(FirmwareSourcesTest, DialogCancelChangesNothingAndConfirmReadsAtOnce) {
   TMainForm& form = Start({"externfirmware"});
   const QString a = Write("a.eraw", MakeImage("ROZI-1.16", 64));
-  form.edFWFile->setEditText(dir_.filePath("old.eraw"));
+  FormUi(form).edFWFile->setEditText(dir_.filePath("old.eraw"));
   NewLines();
 
   dialogs_.FileAnswer.clear();
-  form.btnFwOpen->click();
+  FormUi(form).btnFwOpen->click();
   EXPECT_EQ(dialogs_.Shown, 1);
   EXPECT_EQ(dialogs_.ShownDirectory, dir_.filePath("old.eraw"));
   EXPECT_EQ(dialogs_.ShownFilter,
             QStringLiteral("Encode Raw binary (*.eraw);;Raw binary (*.raw);;Any files (*)"));
-  EXPECT_EQ(form.edFWFile->currentText(), dir_.filePath("old.eraw"));
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), dir_.filePath("old.eraw"));
   EXPECT_TRUE(NewLines().isEmpty());
   Labels(kUnknown, kUnknown);
 
   dialogs_.FileAnswer = a;
-  form.btnFwOpen->click();
-  EXPECT_EQ(form.edFWFile->currentText(), a);
+  FormUi(form).btnFwOpen->click();
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), a);
   EXPECT_EQ(NewLines(), Loaded(a, "ROZI-1.16"));
   EXPECT_EQ(Recent(), QStringList{a});
   Labels(QStringLiteral("ROZI-1.16"), QStringLiteral("неизвестна"));

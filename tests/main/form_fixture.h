@@ -14,6 +14,7 @@
 #include "MainForm.h"
 #include "SettingsFile.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 namespace updater::test {
 
@@ -33,7 +34,7 @@ class TFormTest : public testing::Test {
   TMainForm& Start(std::vector<std::string> args) {
     form_ = std::make_unique<TMainForm>(std::move(args));
     form_->SetDialogs(dialogs_);
-    form_->Loaders = {EmptyFtdi, EmptyQl};
+    form_->Session().SetLibraryLoaders({EmptyFtdi, EmptyQl});
     form_->show();
     return *form_;
   }
@@ -41,8 +42,8 @@ class TFormTest : public testing::Test {
   // The recent-file list of the file box, from the top.
   QStringList Recent() const {
     QStringList items;
-    for (int i = 0; i < form_->edFWFile->count(); ++i) {
-      items << form_->edFWFile->itemText(i);
+    for (int i = 0; i < FormUi(*form_).edFWFile->count(); ++i) {
+      items << FormUi(*form_).edFWFile->itemText(i);
     }
     return items;
   }

@@ -9,10 +9,10 @@
 #include <thread>
 #include <vector>
 
-#include "DevPanel.h"
 #include "MainForm.h"
 #include "WorkerThread.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -49,7 +49,7 @@ const QString kNoDriverBox = QString::fromUtf8(kNoDriverText);
 
 TEST(StartUpTest, NeitherLibraryGivesThreeBoxesThenClosesAndStillSavesSettings) {
   TStartRig rig;
-  rig.form->Loaders = {NoFtdi, NoQl};
+  rig.form->Session().SetLibraryLoaders({NoFtdi, NoQl});
   rig.form->show();
   EXPECT_EQ(rig.dialogs.Errors, (QStringList{kFtdiBox, kQlBox, kNoDriverBox}));
   EXPECT_EQ(rig.steps, (Steps{"LoadSettings", "btnFwLoadClick", "close"}));
@@ -72,13 +72,12 @@ TEST(StartUpTest, OneMissingLibraryGivesItsBoxAndTheWindowStays) {
   };
   for (const Case& c : cases) {
     TStartRig rig;
-    rig.form->Loaders = c.loaders;
+    rig.form->Session().SetLibraryLoaders(c.loaders);
     rig.form->show();
     test::Pump(20);
     EXPECT_EQ(rig.dialogs.Errors, c.boxes);
     EXPECT_TRUE(rig.form->isVisible());
-    EXPECT_EQ(rig.form->FUSBLibName, "libZIZUZ.so");
-    EXPECT_EQ(rig.form->FAppPath.back(), '/');
+    EXPECT_EQ(rig.form->Session().AppPath().back(), '/');
     // A second show (a restore, say) runs no second start-up.
     rig.form->hide();
     rig.form->show();
@@ -91,29 +90,18 @@ TEST(StartUpTest, FileControlsShowOnlyInFileMode) {
   for (const bool file_mode : {false, true}) {
     TStartRig rig(file_mode ? std::vector<std::string>{"/externfirmware"}
                             : std::vector<std::string>{});
-    rig.form->Loaders = {SomeFtdi, SomeQl};
-    rig.form->edFWFile->setEditText(QStringLiteral("/from/settings.eraw"));
+    rig.form->Session().SetLibraryLoaders({SomeFtdi, SomeQl});
+    FormUi(*rig.form).edFWFile->setEditText(QStringLiteral("/from/settings.eraw"));
     rig.form->show();
     test::Pump(20);
-    EXPECT_EQ(rig.form->edFWFile->isVisible(), file_mode);
-    EXPECT_EQ(rig.form->btnFwLoad->isVisible(), file_mode);
-    EXPECT_EQ(rig.form->btnFwOpen->isVisible(), file_mode);
-    EXPECT_TRUE(rig.form->Label1->isVisible());
-    EXPECT_EQ(rig.form->edFWFile->currentText(),
+    EXPECT_EQ(FormUi(*rig.form).edFWFile->isVisible(), file_mode);
+    EXPECT_EQ(FormUi(*rig.form).btnFwLoad->isVisible(), file_mode);
+    EXPECT_EQ(FormUi(*rig.form).btnFwOpen->isVisible(), file_mode);
+    EXPECT_TRUE(FormUi(*rig.form).Label1->isVisible());
+    EXPECT_EQ(FormUi(*rig.form).edFWFile->currentText(),
               file_mode ? QStringLiteral("/from/settings.eraw") : QString());
   }
 }
-
-// A panel that notes when its record destroys it.
-class TNotingPanel : public TDevPanel {
- public:
-  TNotingPanel(Steps& steps, std::string name) : steps_(steps), name_(std::move(name)) {}
-  ~TNotingPanel() override { steps_.push_back(name_); }
-
- private:
-  Steps& steps_;
-  std::string name_;
-};
 
 // Logs through the main thread until asked to stop.
 class TChattyWorker : public TWorkerThread {
@@ -125,7 +113,7 @@ class TChattyWorker : public TWorkerThread {
  protected:
   void Execute() override {
     while (!Terminated()) {
-      if (!Synchronize([this] { form_.LogDevLine(0, 5, "working"); })) {
+      if (!Synchronize([this] { form_.Session().Log().Add(0, 5, "working"); })) {
         return;
       }
       ++lines;
@@ -147,20 +135,24 @@ TEST(ShutdownTest, StopsWorkersThenClosesAndDestroysRecordsInOrder) {
   TStartRig rig;
   g_closes = &rig.steps;
   // No scan may take these records away before the shutdown does.
-  rig.form->DevTimer.stop();
-  rig.form->Loaders = {SomeFtdi, [](const std::string&) {
-                         auto ql = test::EmptyQl();
-                         ql->QL_CloseDevice = NoteClose;
-                         return ql;
-                       }};
+  rig.form->Session().DeviceTimer().stop();
+  rig.form->Session().SetLibraryLoaders({SomeFtdi, [](const std::string&) {
+                                           auto ql = test::EmptyQl();
+                                           ql->QL_CloseDevice = NoteClose;
+                                           return ql;
+                                         }});
   rig.form->show();
   for (const char* serial : {"11", "22", "33"}) {
     auto entry = std::make_unique<TDevEntry>(serial, 0, 1);
     entry->QlHandle = static_cast<uint32_t>(std::stoi(serial));
-    entry->Panel = std::make_unique<TNotingPanel>(rig.steps, std::string("panel ") + serial);
-    rig.form->DevList.push_back(std::move(entry));
+    rig.form->Session().AdoptDevice(std::move(entry));
   }
-  auto* worker = new TChattyWorker(rig.form->Dispatcher, *rig.form);
+  // Connected after the window: its panel is gone by the time this runs.
+  TMainForm* form = rig.form.get();
+  QObject::connect(&form->Session(), &TUpdaterSession::DeviceRemoved, [&rig, form](uint64_t id) {
+    rig.steps.push_back(form->Panel(id) == nullptr ? "panel gone" : "panel kept");
+  });
+  auto worker = std::make_unique<TChattyWorker>(rig.form->Session().Dispatcher(), *rig.form);
   bool end_handler_ran = false;
   worker->OnTerminate = [&](TWorkerThread*) { end_handler_ran = true; };
   worker->Start();
@@ -169,15 +161,15 @@ TEST(ShutdownTest, StopsWorkersThenClosesAndDestroysRecordsInOrder) {
   rig.steps.clear();
   rig.form.reset();
   EXPECT_TRUE(end_handler_ran);
-  EXPECT_EQ(rig.steps, (Steps{"SaveSettings", "Shutdown", "CloseDevices", "close 11", "panel 11",
-                              "close 22", "panel 22", "close 33", "panel 33"}));
+  EXPECT_EQ(rig.steps, (Steps{"SaveSettings", "Shutdown", "CloseDevices", "close 11", "panel gone",
+                              "close 22", "panel gone", "close 33", "panel gone"}));
   g_closes = nullptr;
 }
 
 TEST(DispatcherTest, WorkerCallsRunOnTheMainThreadFromTheEventLoop) {
   TStartRig rig;
   const auto main_thread = std::this_thread::get_id();
-  auto* worker = new TChattyWorker(rig.form->Dispatcher, *rig.form);
+  auto worker = std::make_unique<TChattyWorker>(rig.form->Session().Dispatcher(), *rig.form);
   bool ended_on_main = false;
   worker->OnTerminate = [&](TWorkerThread*) {
     ended_on_main = std::this_thread::get_id() == main_thread;
@@ -185,18 +177,18 @@ TEST(DispatcherTest, WorkerCallsRunOnTheMainThreadFromTheEventLoop) {
   worker->Start();
   ASSERT_TRUE(test::PumpUntil([&] { return worker->lines.load() >= 2; }, 5000));
   worker->Terminate();
-  ASSERT_TRUE(test::PumpUntil([&] { return rig.form->Dispatcher.LiveWorkers() == 0; }, 5000));
+  ASSERT_TRUE(test::PumpUntil([&] { return rig.form->Session().Dispatcher().LiveWorkers() == 0; }, 5000));
   EXPECT_TRUE(ended_on_main);
-  EXPECT_TRUE(rig.form->reLog->toPlainText().startsWith(QStringLiteral("Прибор       5\tworking")));
+  EXPECT_TRUE(FormUi(*rig.form).reLog->toPlainText().startsWith(QStringLiteral("Прибор       5\tworking")));
 }
 
 TEST(DeviceChangeTest, BurstOfNotificationsGivesOneTick) {
   TStartRig rig;
   int ticks = 0;
-  QObject::connect(&rig.form->DevTimer, &QTimer::timeout, [&] { ++ticks; });
+  QObject::connect(&rig.form->Session().DeviceTimer(), &QTimer::timeout, [&] { ++ticks; });
   // The tick that follows construction.
   ASSERT_TRUE(test::PumpUntil([&] { return ticks == 1; }, 5000));
-  EXPECT_FALSE(rig.form->DevTimer.isActive());
+  EXPECT_FALSE(rig.form->Session().DeviceTimer().isActive());
 
   // Ten notifications 50 ms apart. On a machine so busy that a pause outgrew the timer's
   // 100 ms, the burst did not happen as meant; try it again.
@@ -209,7 +201,7 @@ TEST(DeviceChangeTest, BurstOfNotificationsGivesOneTick) {
         test::Pump(50);
         clean = clean && gap.elapsed() < 90;
       }
-      rig.form->DeviceChange();
+      rig.form->Session().DeviceChange();
       gap.start();
     }
     test::Pump(400);
@@ -223,7 +215,7 @@ TEST(DeviceChangeTest, BurstOfNotificationsGivesOneTick) {
 
 TEST(RestoreRequestTest, RestoresOnlyAMinimisedWindow) {
   TStartRig rig;
-  rig.form->Loaders = {SomeFtdi, SomeQl};
+  rig.form->Session().SetLibraryLoaders({SomeFtdi, SomeQl});
   rig.form->setGeometry(50, 60, 700, 500);
   rig.form->show();
   test::Pump(20);

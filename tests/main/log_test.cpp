@@ -10,6 +10,7 @@
 #include <string>
 
 #include "MainForm.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -19,11 +20,12 @@ class LogTest : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(dir_.isValid());
-    form_.FAppPath = dir_.path().toStdString() + "/";
-    form_.FFolders.logs = LogsPath().toStdString() + "/";
+    TDataFolders folders;
+    folders.logs = LogsPath().toStdString() + "/";
+    form_.Session().SetFolders(dir_.path().toStdString() + "/", folders);
   }
 
-  QStringList Lines() const { return form_.reLog->toPlainText().split(QLatin1Char('\n')); }
+  QStringList Lines() const { return FormUi(form_).reLog->toPlainText().split(QLatin1Char('\n')); }
   QString LogsPath() const { return dir_.path() + QStringLiteral("/Logs"); }
   QString TodayFile() const {
     return LogsPath() + QLatin1Char('/') +
@@ -39,12 +41,12 @@ class LogTest : public testing::Test {
 };
 
 TEST_F(LogTest, LinesCarryTheDevicePrefixAndTheirTextUnchanged) {
-  form_.LogMsg(0, "версия %d.%02d", 1, 16);
-  form_.LogDevMsg(0, 42, "% 6d|%08X|%s", 7, 0xBEEFu, "текст");
-  form_.LogDevMsg(2, 12345678, "eight digits");
-  form_.LogDevMsg(0, -5, "negative");
-  form_.LogDevLine(1, 7, "100% done, %d %s");
-  form_.LogDevLine(0, 0, "no device");
+  form_.Session().Log().AddFormatted(0, 0, "версия %d.%02d", 1, 16);
+  form_.Session().Log().AddFormatted(0, 42, "% 6d|%08X|%s", 7, 0xBEEFu, "текст");
+  form_.Session().Log().AddFormatted(2, 12345678, "eight digits");
+  form_.Session().Log().AddFormatted(0, -5, "negative");
+  form_.Session().Log().Add(1, 7, "100% done, %d %s");
+  form_.Session().Log().Add(0, 0, "no device");
   const QStringList expected = {
       QStringLiteral("Прибор -------\tверсия 1.16"),
       QStringLiteral("Прибор      42\t     7|0000BEEF|текст"),
@@ -62,9 +64,9 @@ TEST_F(LogTest, EachKindColoursItsWholeLineAndLeavesNoSelection) {
       {3, QColor(0, 0, 0)}, {-1, QColor(0, 0, 0)},  {1, QColor(255, 0, 0)},
   };
   for (const auto& [kind, colour] : kinds) {
-    form_.LogDevLine(kind, 42, "line\twith tab");
+    form_.Session().Log().Add(kind, 42, "line\twith tab");
   }
-  QTextBlock block = form_.reLog->document()->begin();
+  QTextBlock block = FormUi(form_).reLog->document()->begin();
   for (const auto& [kind, colour] : kinds) {
     ASSERT_TRUE(block.isValid());
     EXPECT_EQ(block.text(), QStringLiteral("Прибор      42\tline\twith tab"));
@@ -77,8 +79,8 @@ TEST_F(LogTest, EachKindColoursItsWholeLineAndLeavesNoSelection) {
     EXPECT_EQ(covered, block.length() - 1) << "kind " << kind;  // all but the line break
     block = block.next();
   }
-  EXPECT_FALSE(form_.reLog->textCursor().hasSelection());
-  EXPECT_TRUE(form_.reLog->textCursor().atEnd());
+  EXPECT_FALSE(FormUi(form_).reLog->textCursor().hasSelection());
+  EXPECT_TRUE(FormUi(form_).reLog->textCursor().atEnd());
 }
 
 TEST_F(LogTest, FileRecordIsStampedWindows1251WithCrLf) {
@@ -89,9 +91,9 @@ TEST_F(LogTest, FileRecordIsStampedWindows1251WithCrLf) {
     ASSERT_TRUE(old.open(QIODevice::WriteOnly));
     old.write("old\r\n");
   }
-  form_.cbWritelogToFile->setChecked(true);
-  form_.LogDevLine(1, 42, "Ошибка №5 ✓ ok");
-  form_.LogMsg(0, "%s", "ok");
+  FormUi(form_).cbWritelogToFile->setChecked(true);
+  form_.Session().Log().Add(1, 42, "Ошибка №5 ✓ ok");
+  form_.Session().Log().AddFormatted(0, 0, "%s", "ok");
 
   const QByteArray bytes = ReadFile(TodayFile());
   ASSERT_TRUE(bytes.startsWith("old\r\n"));
@@ -122,13 +124,13 @@ TEST_F(LogTest, FileRecordIsStampedWindows1251WithCrLf) {
 }
 
 TEST_F(LogTest, FileIsTouchedOnlyWhileTheBoxIsTicked) {
-  form_.LogMsg(0, "before");
+  form_.Session().Log().AddFormatted(0, 0, "before");
   EXPECT_FALSE(QFileInfo::exists(LogsPath()));
 
-  form_.cbWritelogToFile->setChecked(true);
-  form_.LogMsg(0, "during");
-  form_.cbWritelogToFile->setChecked(false);
-  form_.LogMsg(0, "after");
+  FormUi(form_).cbWritelogToFile->setChecked(true);
+  form_.Session().Log().AddFormatted(0, 0, "during");
+  FormUi(form_).cbWritelogToFile->setChecked(false);
+  form_.Session().Log().AddFormatted(0, 0, "after");
 
   const QByteArray bytes = ReadFile(TodayFile());
   EXPECT_EQ(bytes.count('\n'), 1);
@@ -140,9 +142,9 @@ TEST_F(LogTest, UnwritableLogFolderIsToldOnceAndLosesOnlyTheFileLines) {
   QFile blocker(LogsPath());  // a file where the folder should be
   ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
   blocker.close();
-  form_.cbWritelogToFile->setChecked(true);
-  form_.LogDevMsg(1, 3, "still shown");
-  form_.LogMsg(0, "shown too");
+  FormUi(form_).cbWritelogToFile->setChecked(true);
+  form_.Session().Log().AddFormatted(1, 3, "still shown");
+  form_.Session().Log().AddFormatted(0, 0, "shown too");
   const QString told = QStringLiteral(
                            "Прибор -------\tЛог не записывается в файл: не удалось "
                            "создать папку %1/ (имя %1 занято файлом)")
@@ -153,11 +155,11 @@ TEST_F(LogTest, UnwritableLogFolderIsToldOnceAndLosesOnlyTheFileLines) {
 
   // Once the folder can be made, lines reach the file again; a later failure is told anew.
   ASSERT_TRUE(QFile::remove(LogsPath()));
-  form_.LogMsg(0, "in the file");
+  form_.Session().Log().AddFormatted(0, 0, "in the file");
   EXPECT_TRUE(ReadFile(TodayFile()).contains("in the file"));
   ASSERT_TRUE(QFile::remove(TodayFile()));
   ASSERT_TRUE(QDir().mkpath(TodayFile()));  // the day's file name taken by a folder
-  form_.LogMsg(0, "not in the file");
+  form_.Session().Log().AddFormatted(0, 0, "not in the file");
   EXPECT_TRUE(Lines().last().startsWith(
       QStringLiteral("Прибор -------\tЛог не записывается в файл: не удалось открыть файл %1 (")
           .arg(TodayFile())))
@@ -166,10 +168,10 @@ TEST_F(LogTest, UnwritableLogFolderIsToldOnceAndLosesOnlyTheFileLines) {
 }
 
 TEST_F(LogTest, SinkForwardsToTheDeviceLine) {
-  const TLogSink sink = form_.LogSink();
+  const TLogSink sink = form_.Session().Log().Sink();
   sink(2, 9, "50%");
   EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       9\t50%")});
-  EXPECT_EQ(form_.reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
+  EXPECT_EQ(FormUi(form_).reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
             QColor(0, 128, 0));
 }
 

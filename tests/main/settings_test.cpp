@@ -19,6 +19,7 @@
 #include "SettingsFile.h"
 #include "form_fixture.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -49,13 +50,13 @@ QRect Desktop() {
 
 TEST_F(SettingsTest, NoFileStartsAsDesignedAndTheFirstShutdownWritesKeyValueLines) {
   TMainForm& form = Start();
-  EXPECT_EQ(form.FBDURL, "http://test.veltorium.example/prog.ashx");
-  EXPECT_FALSE(form.cbAutoWrite->isChecked());
-  EXPECT_FALSE(form.cbWritelogToFile->isChecked());
+  EXPECT_EQ(form.BdUrl(), "http://test.veltorium.example/prog.ashx");
+  EXPECT_FALSE(FormUi(form).cbAutoWrite->isChecked());
+  EXPECT_FALSE(FormUi(form).cbWritelogToFile->isChecked());
   EXPECT_TRUE(Recent().isEmpty());
-  EXPECT_EQ(form.edFWFile->currentText(), QString());
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), QString());
   const QRect outer = form.frameGeometry();
-  const int log_height = form.reLog->height();
+  const int log_height = FormUi(form).reLog->height();
   Stop();
 
   EXPECT_EQ(ReadIni().toStdString(),
@@ -72,22 +73,22 @@ TEST_F(SettingsTest, RoundTripKeepsPlacementOptionsLogHeightAndFiles) {
   TMainForm& form = Start();
   form.move(40, 30);
   form.resize(700, 500);
-  form.cbAutoWrite->setChecked(true);
-  form.cbWritelogToFile->setChecked(true);
-  form.Splitter1->setSizes({form.Splitter1->height() - 3 - 120, 120});
-  form.edFWFile->addItem(QStringLiteral("/srv/a.eraw"));
-  form.edFWFile->addItem(QStringLiteral("/srv/б в.raw"));
-  form.edFWFile->setEditText(QStringLiteral("/srv/typed.eraw"));
+  FormUi(form).cbAutoWrite->setChecked(true);
+  FormUi(form).cbWritelogToFile->setChecked(true);
+  FormUi(form).Splitter1->setSizes({FormUi(form).Splitter1->height() - 3 - 120, 120});
+  FormUi(form).edFWFile->addItem(QStringLiteral("/srv/a.eraw"));
+  FormUi(form).edFWFile->addItem(QStringLiteral("/srv/б в.raw"));
+  FormUi(form).edFWFile->setEditText(QStringLiteral("/srv/typed.eraw"));
   const QRect outer = form.frameGeometry();
   Stop();
 
   TMainForm& again = Start();
   EXPECT_EQ(again.frameGeometry(), outer);
-  EXPECT_TRUE(again.cbAutoWrite->isChecked());
-  EXPECT_TRUE(again.cbWritelogToFile->isChecked());
-  EXPECT_EQ(again.reLog->height(), 120);
+  EXPECT_TRUE(FormUi(again).cbAutoWrite->isChecked());
+  EXPECT_TRUE(FormUi(again).cbWritelogToFile->isChecked());
+  EXPECT_EQ(FormUi(again).reLog->height(), 120);
   EXPECT_EQ(Recent(), (QStringList{QStringLiteral("/srv/a.eraw"), QStringLiteral("/srv/б в.raw")}));
-  EXPECT_EQ(again.edFWFile->currentText(), QStringLiteral("/srv/typed.eraw"));
+  EXPECT_EQ(FormUi(again).edFWFile->currentText(), QStringLiteral("/srv/typed.eraw"));
 }
 
 TEST_F(SettingsTest, HandWrittenFileKeepsItsOrderAndForeignEntries) {
@@ -108,13 +109,13 @@ TEST_F(SettingsTest, HandWrittenFileKeepsItsOrderAndForeignEntries) {
       "z=/srv/b.eraw\n"
       "1=/srv/old one.eraw\n");
   TMainForm& form = Start();
-  EXPECT_EQ(form.FBDURL, "http://elsewhere.example/p");
+  EXPECT_EQ(form.BdUrl(), "http://elsewhere.example/p");
   // Key names do not matter, an empty value is no item, equal values stay apart.
   EXPECT_EQ(Recent(), (QStringList{QStringLiteral("/srv/b.eraw"), QStringLiteral("/srv/b.eraw"),
                                    QStringLiteral("/srv/old one.eraw")}));
-  EXPECT_EQ(form.edFWFile->currentText(), QStringLiteral("/srv/last.eraw"));
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), QStringLiteral("/srv/last.eraw"));
   const QRect outer = form.frameGeometry();
-  const int log_height = form.reLog->height();
+  const int log_height = FormUi(form).reLog->height();
   Stop();
 
   const std::string saved = ReadIni().toStdString();
@@ -149,7 +150,7 @@ TEST_F(SettingsTest, HandWrittenFileKeepsItsOrderAndForeignEntries) {
 
   // The next start lists the files under both their old and their new keys; "1" was
   // overwritten.
-  EXPECT_EQ(Start().edFWFile->count(), 5);
+  EXPECT_EQ(FormUi(Start()).edFWFile->count(), 5);
 }
 
 TEST_F(SettingsTest, CommandLineFileWinsOverLastFile) {
@@ -158,13 +159,13 @@ TEST_F(SettingsTest, CommandLineFileWinsOverLastFile) {
   QFile given(named);
   ASSERT_TRUE(given.open(QIODevice::WriteOnly));
   given.close();
-  EXPECT_EQ(Start({named.toStdString()}).edFWFile->currentText(), named);
+  EXPECT_EQ(FormUi(Start({named.toStdString()})).edFWFile->currentText(), named);
 }
 
 TEST_F(SettingsTest, EmbeddedRunWritesAnEmptyLastFileAndTheListUnchanged) {
   WriteIni("[COMMON]\nLastFile=/srv/last.eraw\n[FILES]\n0=/srv/a.eraw\n1=/srv/b.eraw\n");
   TMainForm& form = Start({});
-  EXPECT_EQ(form.edFWFile->currentText(), QString());
+  EXPECT_EQ(FormUi(form).edFWFile->currentText(), QString());
   Stop();
   const QByteArray text = ReadIni();
   EXPECT_TRUE(text.contains("LastFile=\n")) << text.toStdString();
@@ -176,7 +177,7 @@ TEST_F(SettingsTest, PlacementValuesApplyOneByOne) {
   TMainForm& plain = Start();
   const QPoint designed = plain.pos();
   const QSize designed_size = plain.frameGeometry().size();
-  const int designed_log = plain.reLog->height();
+  const int designed_log = FormUi(plain).reLog->height();
   Stop();
 
   const int w = Desktop().width();
@@ -222,9 +223,9 @@ TEST_F(SettingsTest, PlacementValuesApplyOneByOne) {
     EXPECT_NEAR(form.pos().x(), c.pos.x(), c.pos.x() == designed.x() ? margin : 0) << c.text;
     EXPECT_NEAR(form.pos().y(), c.pos.y(), c.pos.y() == designed.y() ? margin : 0) << c.text;
     EXPECT_EQ(form.frameGeometry().size(), c.size) << c.text;
-    EXPECT_EQ(form.cbAutoWrite->isChecked(), c.auto_write) << c.text;
-    EXPECT_EQ(form.reLog->height(), c.log) << c.text;
-    EXPECT_EQ(form.cbWritelogToFile->isChecked(), c.log_file) << c.text;
+    EXPECT_EQ(FormUi(form).cbAutoWrite->isChecked(), c.auto_write) << c.text;
+    EXPECT_EQ(FormUi(form).reLog->height(), c.log) << c.text;
+    EXPECT_EQ(FormUi(form).cbWritelogToFile->isChecked(), c.log_file) << c.text;
     Stop();
   }
 }
@@ -234,7 +235,7 @@ TEST_F(SettingsTest, SizesStayWithinTheWindowsLimitsAndTheDesktop) {
   TMainForm& form = Start();
   EXPECT_EQ(form.width(), form.minimumWidth());
   EXPECT_LE(form.frameGeometry().height(), Desktop().height());
-  EXPECT_LT(form.reLog->height(), form.Panel1->height());
+  EXPECT_LT(FormUi(form).reLog->height(), FormUi(form).Panel1->height());
 }
 
 TEST_F(SettingsTest, DamagedFilesReadWithoutHarm) {
@@ -248,11 +249,11 @@ TEST_F(SettingsTest, DamagedFilesReadWithoutHarm) {
            "k=v\n"
            "[COMMON]\nMainForm=1,2,700,500,1,100,1\n[COMMON]\nBDURL=u\n");
   TMainForm& form = Start();
-  ASSERT_EQ(form.edFWFile->count(), 3);
-  EXPECT_EQ(form.edFWFile->itemText(0), QStringLiteral("/srv/a.eraw"));
-  EXPECT_EQ(form.edFWFile->itemText(1).size(), static_cast<qsizetype>(long_value.size()));
-  EXPECT_TRUE(form.cbAutoWrite->isChecked());  // both COMMON sections count
-  EXPECT_EQ(form.FBDURL, "u");
+  ASSERT_EQ(FormUi(form).edFWFile->count(), 3);
+  EXPECT_EQ(FormUi(form).edFWFile->itemText(0), QStringLiteral("/srv/a.eraw"));
+  EXPECT_EQ(FormUi(form).edFWFile->itemText(1).size(), static_cast<qsizetype>(long_value.size()));
+  EXPECT_TRUE(FormUi(form).cbAutoWrite->isChecked());  // both COMMON sections count
+  EXPECT_EQ(form.BdUrl(), "u");
   Stop();
   const QByteArray text = ReadIni();
   EXPECT_TRUE(text.contains("[\xc3\x28]\nk=v\n")) << "a foreign section with a non-UTF-8 name";
@@ -264,7 +265,7 @@ TEST_F(SettingsTest, AnUnwritableFileLeavesTheShutdownAndTheUserAlone) {
   std::vector<std::string> steps;
   TMainForm& form = Start();
   form.OnStep = [&steps](std::string_view step) { steps.emplace_back(step); };
-  form.cbAutoWrite->setChecked(true);
+  FormUi(form).cbAutoWrite->setChecked(true);
   Stop();
   EXPECT_EQ(steps, (std::vector<std::string>{"SaveSettings", "Shutdown", "CloseDevices"}));
   EXPECT_TRUE(QFileInfo(Path()).isDir());
@@ -281,7 +282,7 @@ TEST_F(SettingsTest, AReadOnlyFolderKeepsTheOldFile) {
     GTEST_SKIP() << "permissions do not bind this user";
   }
   TMainForm& form = Start();
-  form.cbAutoWrite->setChecked(true);
+  FormUi(form).cbAutoWrite->setChecked(true);
   Stop();
   ::chmod(QFile::encodeName(dir_.path()).constData(), 0755);
   EXPECT_EQ(ReadIni(), before);
@@ -297,11 +298,11 @@ TEST_F(SettingsTest, ASettingsFolderThatCannotBeMadeIsToldAndTheRunGoesOn) {
   SetSettingsFolder(folder.toStdString());
 
   TMainForm& form = Start();
-  EXPECT_EQ(form.reLog->toPlainText().split(QLatin1Char('\n')).first(),
+  EXPECT_EQ(FormUi(form).reLog->toPlainText().split(QLatin1Char('\n')).first(),
             QStringLiteral("Прибор -------\tНастройки не будут сохранены: не удалось создать "
                            "папку %1/ (имя %2 занято файлом)")
                 .arg(folder, blocker.fileName()));
-  form.cbAutoWrite->setChecked(true);
+  FormUi(form).cbAutoWrite->setChecked(true);
   Stop();
   EXPECT_TRUE(QFileInfo(blocker.fileName()).isFile());
   EXPECT_EQ(QFileInfo(blocker.fileName()).size(), 0);

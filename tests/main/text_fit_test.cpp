@@ -31,6 +31,7 @@
 #include "MainForm.h"
 #include "form_fixture.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -161,30 +162,31 @@ class TextFitTest : public test::TFormTest<test::TRecordingDialogs> {
     const std::vector<uint8_t> bytes = MakeDatedImage(version, "07.11.2013 16:25:19");
     file.write(reinterpret_cast<const char*>(bytes.data()), static_cast<qint64>(bytes.size()));
     file.close();
-    form_->edFWFile->setEditText(path);
+    FormUi(*form_).edFWFile->setEditText(path);
     form_->btnFwLoadClick();
   }
 
   // A device record with a panel in the window's device area, as the scan's merge makes it.
-  std::unique_ptr<TDevEntry> Device(const std::string& serial, const std::string& firmware,
-                                    const std::string& loader) {
-    auto dev = std::make_unique<TDevEntry>(serial, 0, 1);
-    dev->Panel = std::make_unique<TFWLoaderDevGroup>(form_->DevPanel, 80, serial, firmware, loader);
-    form_->DevPanel->setMinimumHeight(kDevPanelPitch);
+  // A device's panel in the window's device area.
+  std::unique_ptr<TFWLoaderDevGroup> Device(const std::string& serial, const std::string& firmware,
+                                            const std::string& loader) {
+    auto dev = std::make_unique<TFWLoaderDevGroup>(FormUi(*form_).DevPanel, 80, serial, firmware,
+                                                   loader);
+    FormUi(*form_).DevPanel->setMinimumHeight(kDevPanelPitch);
     test::Pump(20);
     return dev;
   }
 
   std::vector<TDrawnText> FileAreaTexts() const {
-    std::vector<TDrawnText> texts = {GroupTitle(form_->GroupBox1)};
+    std::vector<TDrawnText> texts = {GroupTitle(FormUi(*form_).GroupBox1)};
     for (const QLabel* label :
-         {form_->Label1, form_->Label5, form_->lblFirmwDate, form_->Label2, form_->lblFileVer}) {
+         {FormUi(*form_).Label1, FormUi(*form_).Label5, FormUi(*form_).lblFirmwDate, FormUi(*form_).Label2, FormUi(*form_).lblFileVer}) {
       texts.push_back(LabelText(label));
     }
-    for (const QAbstractButton* button : {static_cast<QAbstractButton*>(form_->btnFwOpen),
-                                          static_cast<QAbstractButton*>(form_->btnFwLoad),
-                                          static_cast<QAbstractButton*>(form_->cbAutoWrite),
-                                          static_cast<QAbstractButton*>(form_->cbWritelogToFile)}) {
+    for (const QAbstractButton* button : {static_cast<QAbstractButton*>(FormUi(*form_).btnFwOpen),
+                                          static_cast<QAbstractButton*>(FormUi(*form_).btnFwLoad),
+                                          static_cast<QAbstractButton*>(FormUi(*form_).cbAutoWrite),
+                                          static_cast<QAbstractButton*>(FormUi(*form_).cbWritelogToFile)}) {
       texts.push_back(ButtonText(button));
     }
     return texts;
@@ -238,15 +240,15 @@ TEST_F(TextFitTest, EveryTextFitsItsControlAtTheNarrowestWindow) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.Name);
     LoadImage(c.ImageVersion);
-    ASSERT_EQ(form_->lblFileVer->text().toStdString(), c.ImageVersion);
-    ASSERT_EQ(form_->lblFirmwDate->text(), QStringLiteral("07-11-2013 16:25:19"));
+    ASSERT_EQ(FormUi(*form_).lblFileVer->text().toStdString(), c.ImageVersion);
+    ASSERT_EQ(FormUi(*form_).lblFirmwDate->text(), QStringLiteral("07-11-2013 16:25:19"));
     ExpectAllFit(FileAreaTexts(), "firmware-file area");
 
     auto dev = Device(c.Serial, c.Firmware, c.Loader);
-    const TFWLoaderDevGroup& panel = *PanelOf(*dev);
+    const TFWLoaderDevGroup& panel = *dev;
     EXPECT_EQ(panel.lblLoader->text().toStdString(), c.Loader);
-    EXPECT_EQ(!form_->ScrollBox1->horizontalScrollBar()->isVisible(), c.PanelFitsTheArea);
-    EXPECT_TRUE(form_->DevPanel->rect().contains(panel.gbDevice->geometry()));
+    EXPECT_EQ(!FormUi(*form_).ScrollBox1->horizontalScrollBar()->isVisible(), c.PanelFitsTheArea);
+    EXPECT_TRUE(FormUi(*form_).DevPanel->rect().contains(panel.gbDevice->geometry()));
     for (const char* message : messages) {
       ShowDevMessage(*dev, message, 1);
       ExpectAllFit(PanelTexts(panel), message);
@@ -259,18 +261,18 @@ TEST_F(TextFitTest, TextsFromFilesAndDevicesAreShownAsTheyAre) {
   LoadImage(markup);
   auto dev = Device("1001", markup, markup);
   ShowDevMessage(*dev, "<b>bold</b>", 2);
-  const TFWLoaderDevGroup& panel = *PanelOf(*dev);
-  for (const QLabel* label : {form_->lblFileVer, panel.lblFirmware, panel.lblLoader}) {
+  const TFWLoaderDevGroup& panel = *dev;
+  for (const QLabel* label : {FormUi(*form_).lblFileVer, panel.lblFirmware, panel.lblLoader}) {
     EXPECT_EQ(label->textFormat(), Qt::PlainText) << label->objectName().toStdString();
     EXPECT_EQ(label->text().toStdString(), markup);
   }
   EXPECT_EQ(panel.lblMessage->textFormat(), Qt::PlainText);
   EXPECT_EQ(panel.lblSerial->textFormat(), Qt::PlainText);
-  EXPECT_EQ(form_->lblFirmwDate->textFormat(), Qt::PlainText);
+  EXPECT_EQ(FormUi(*form_).lblFirmwDate->textFormat(), Qt::PlainText);
   // Drawn literally: as wide as the markup's characters.
   EXPECT_GE(
-      form_->lblFileVer->width(),
-      QFontMetrics(form_->lblFileVer->font()).horizontalAdvance(QString::fromStdString(markup)));
+      FormUi(*form_).lblFileVer->width(),
+      QFontMetrics(FormUi(*form_).lblFileVer->font()).horizontalAdvance(QString::fromStdString(markup)));
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "MainForm.h"
 #include "form_rig.h"
+#include "form_controls.h"
 
 using namespace updater;
 
@@ -19,7 +20,7 @@ class WindowLayoutTest : public testing::Test {
  protected:
   void SetUp() override {
     form_.SetDialogs(dialogs_);
-    form_.Loaders = {test::EmptyFtdi, test::EmptyQl};
+    form_.Session().SetLibraryLoaders({test::EmptyFtdi, test::EmptyQl});
     form_.show();
     test::Pump(20);
   }
@@ -31,7 +32,7 @@ class WindowLayoutTest : public testing::Test {
 
   std::map<QString, QRect> GroupBoxControls() const {
     std::map<QString, QRect> rects;
-    for (QWidget* control : form_.GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget* control : FormUi(form_).GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (control->isVisible()) {
         rects[control->objectName()] = control->geometry();
       }
@@ -45,10 +46,10 @@ class WindowLayoutTest : public testing::Test {
 
 TEST_F(WindowLayoutTest, DesignSizeMatchesTheForm) {
   ResizeTo(664, 456);
-  EXPECT_EQ(form_.GroupBox1->geometry(), QRect(3, 3, 658, 110));
-  EXPECT_EQ(form_.Panel1->geometry(), QRect(0, 116, 664, 340));
-  EXPECT_EQ(form_.ScrollBox1->geometry(), QRect(0, 0, 664, 172));
-  EXPECT_EQ(form_.reLog->geometry(), QRect(0, 175, 664, 165));
+  EXPECT_EQ(FormUi(form_).GroupBox1->geometry(), QRect(3, 3, 658, 110));
+  EXPECT_EQ(FormUi(form_).Panel1->geometry(), QRect(0, 116, 664, 340));
+  EXPECT_EQ(FormUi(form_).ScrollBox1->geometry(), QRect(0, 0, 664, 172));
+  EXPECT_EQ(FormUi(form_).reLog->geometry(), QRect(0, 175, 664, 165));
   // The form's geometry, but for two captions a pixel or two wider than the form made them in
   // the window's face: "Дата создания:" grows to the right, "Версия прошивки:" to the left.
   const std::map<QString, QRect> expected = {
@@ -64,8 +65,8 @@ TEST_F(WindowLayoutTest, DesignSizeMatchesTheForm) {
 TEST_F(WindowLayoutTest, WideningMovesRightAnchoredControlsAndKeepsTheLogHeight) {
   ResizeTo(664, 456);
   const auto before = GroupBoxControls();
-  const int log_height = form_.reLog->height();
-  const int area_height = form_.ScrollBox1->height();
+  const int log_height = FormUi(form_).reLog->height();
+  const int area_height = FormUi(form_).ScrollBox1->height();
 
   ResizeTo(864, 556);
   const auto after = GroupBoxControls();
@@ -79,10 +80,10 @@ TEST_F(WindowLayoutTest, WideningMovesRightAnchoredControlsAndKeepsTheLogHeight)
     }
     EXPECT_EQ(after.at(name), moved) << name.toStdString();
   }
-  EXPECT_EQ(form_.GroupBox1->geometry(), QRect(3, 3, 858, 110));
-  EXPECT_EQ(form_.reLog->height(), log_height);
-  EXPECT_EQ(form_.ScrollBox1->height(), area_height + 100);
-  EXPECT_EQ(form_.reLog->geometry().bottom(), form_.Panel1->height() - 1);
+  EXPECT_EQ(FormUi(form_).GroupBox1->geometry(), QRect(3, 3, 858, 110));
+  EXPECT_EQ(FormUi(form_).reLog->height(), log_height);
+  EXPECT_EQ(FormUi(form_).ScrollBox1->height(), area_height + 100);
+  EXPECT_EQ(FormUi(form_).reLog->geometry().bottom(), FormUi(form_).Panel1->height() - 1);
 
   // Back and forth ends where it started: the anchors keep no drift.
   ResizeTo(700, 456);
@@ -96,7 +97,7 @@ TEST_F(WindowLayoutTest, CannotBeNarrowerThanDesignAndNothingOverlapsThere) {
   const auto rects = GroupBoxControls();
   EXPECT_EQ(rects.size(), 10u);
   for (auto a = rects.begin(); a != rects.end(); ++a) {
-    EXPECT_TRUE(form_.GroupBox1->rect().contains(a->second)) << a->first.toStdString();
+    EXPECT_TRUE(FormUi(form_).GroupBox1->rect().contains(a->second)) << a->first.toStdString();
     for (auto b = std::next(a); b != rects.end(); ++b) {
       EXPECT_FALSE(a->second.intersects(b->second))
           << a->first.toStdString() << " " << b->first.toStdString();
@@ -106,25 +107,25 @@ TEST_F(WindowLayoutTest, CannotBeNarrowerThanDesignAndNothingOverlapsThere) {
 
 TEST_F(WindowLayoutTest, DeviceAreaScrollsWhenPanelsNeedMoreThanItsHeight) {
   ResizeTo(664, 456);
-  EXPECT_EQ(form_.DevPanel->minimumHeight(), 90);
-  EXPECT_EQ(form_.DevPanel->width(), form_.ScrollBox1->viewport()->width());
-  EXPECT_FALSE(form_.ScrollBox1->verticalScrollBar()->isVisible());
+  EXPECT_EQ(FormUi(form_).DevPanel->minimumHeight(), 90);
+  EXPECT_EQ(FormUi(form_).DevPanel->width(), FormUi(form_).ScrollBox1->viewport()->width());
+  EXPECT_FALSE(FormUi(form_).ScrollBox1->verticalScrollBar()->isVisible());
   for (int i = 0; i < 5; ++i) {
-    auto* panel = new QWidget(form_.DevPanel);
+    auto* panel = new QWidget(FormUi(form_).DevPanel);
     panel->setFixedHeight(96);
-    form_.DevPanelLayout->addWidget(panel);
+    FormUi(form_).DevPanelLayout->addWidget(panel);
   }
-  form_.DevPanel->setMinimumHeight(5 * 96);
+  FormUi(form_).DevPanel->setMinimumHeight(5 * 96);
   // The scroll bar comes with a later layout pass; on a busy machine after more than one pump.
   EXPECT_TRUE(
-      test::PumpUntil([&] { return form_.ScrollBox1->verticalScrollBar()->isVisible(); }, 5000));
-  EXPECT_EQ(form_.DevPanel->findChildren<QWidget*>().front()->y(), 0);  // stacked from the top
-  EXPECT_EQ(form_.GroupBox1->geometry(), QRect(3, 3, 658, 110));
+      test::PumpUntil([&] { return FormUi(form_).ScrollBox1->verticalScrollBar()->isVisible(); }, 5000));
+  EXPECT_EQ(FormUi(form_).DevPanel->findChildren<QWidget*>().front()->y(), 0);  // stacked from the top
+  EXPECT_EQ(FormUi(form_).GroupBox1->geometry(), QRect(3, 3, 658, 110));
 }
 
 TEST_F(WindowLayoutTest, FixedTextsAndTimers) {
   EXPECT_EQ(form_.windowTitle(), QStringLiteral("Обновление прошивки Veltorium"));
-  EXPECT_EQ(form_.GroupBox1->title(), QStringLiteral("Файл прошивки"));
+  EXPECT_EQ(FormUi(form_).GroupBox1->title(), QStringLiteral("Файл прошивки"));
   const std::map<QString, QString> texts = {
       {"Label1", "Файл:"},
       {"btnFwOpen", "..."},
@@ -141,15 +142,15 @@ TEST_F(WindowLayoutTest, FixedTextsAndTimers) {
     ASSERT_NE(control, nullptr) << name.toStdString();
     EXPECT_EQ(control->property("text").toString(), text) << name.toStdString();
   }
-  EXPECT_EQ(form_.btnFwOpen->toolTip(), QStringLiteral("Открыть файл прошивки"));
-  EXPECT_FALSE(form_.cbAutoWrite->isChecked());
-  EXPECT_FALSE(form_.cbWritelogToFile->isChecked());
-  EXPECT_EQ(form_.edFWFile->completer(), nullptr);
-  EXPECT_EQ(form_.edFWFile->view()->minimumWidth(), 500);
-  EXPECT_FALSE(form_.reLog->isReadOnly());
+  EXPECT_EQ(FormUi(form_).btnFwOpen->toolTip(), QStringLiteral("Открыть файл прошивки"));
+  EXPECT_FALSE(FormUi(form_).cbAutoWrite->isChecked());
+  EXPECT_FALSE(FormUi(form_).cbWritelogToFile->isChecked());
+  EXPECT_EQ(FormUi(form_).edFWFile->completer(), nullptr);
+  EXPECT_EQ(FormUi(form_).edFWFile->view()->minimumWidth(), 500);
+  EXPECT_FALSE(FormUi(form_).reLog->isReadOnly());
   EXPECT_EQ(form_.findChild<QTimer*>("DevTimer")->interval(), 100);
   EXPECT_EQ(form_.findChild<QTimer*>("RescanTimer")->interval(), 3000);
-  EXPECT_FALSE(form_.RescanTimer.isActive());
+  EXPECT_FALSE(form_.findChild<QTimer*>("RescanTimer")->isActive());
 }
 
 }  // namespace

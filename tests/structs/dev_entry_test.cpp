@@ -4,16 +4,6 @@
 
 using namespace updater;
 
-namespace {
-
-struct PanelProbe : TDevPanel {
-  explicit PanelProbe(int& destroyed) : destroyed_(destroyed) {}
-  ~PanelProbe() override { ++destroyed_; }
-  int& destroyed_;
-};
-
-}  // namespace
-
 TEST(DevEntry, SerialTextIsReadAsADecimalNumberOrMinusOne) {
   const struct {
     const char* text;
@@ -28,20 +18,15 @@ TEST(DevEntry, SerialTextIsReadAsADecimalNumberOrMinusOne) {
   }
 }
 
-TEST(DevEntry, NewRecordStartsEmptyAndDestroysItsPanel) {
-  int destroyed = 0;
-  {
-    TDevEntry entry("77", 5, 1);
-    EXPECT_EQ(entry.ListCode, 5);
-    EXPECT_EQ(entry.Driver, 1u);
-    EXPECT_EQ(entry.ProcessorId, 0u);
-    EXPECT_FALSE(entry.BootMode || entry.BootStarted || entry.Removed);
-    EXPECT_EQ(entry.Writer, nullptr);
-    EXPECT_EQ(entry.FtHandle, nullptr);
-    EXPECT_EQ(entry.QlHandle, 0u);
-    entry.Panel = std::make_unique<PanelProbe>(destroyed);
-  }
-  EXPECT_EQ(destroyed, 1);
+TEST(DevEntry, NewRecordStartsEmpty) {
+  TDevEntry entry("77", 5, 1);
+  EXPECT_EQ(entry.ListCode, 5);
+  EXPECT_EQ(entry.Driver, 1u);
+  EXPECT_EQ(entry.ProcessorId, 0u);
+  EXPECT_EQ(entry.Id, 0u);
+  EXPECT_FALSE(entry.BootMode || entry.BootStarted || entry.Removed || entry.Unplugged);
+  EXPECT_EQ(entry.FtHandle, nullptr);
+  EXPECT_EQ(entry.QlHandle, 0u);
 }
 
 TEST(DevEntry, FindAndDeleteActOnTheFirstRecordWithTheSerial) {

@@ -31,10 +31,9 @@ class PanelGeometry : public testing::Test {
     area.resize(600, 400);
     area.show();
   }
-  // A device record with a panel, as the scan's merge makes it.
-  std::unique_ptr<TDevEntry> Device(const char* serial, int requested_top) {
-    auto dev = std::make_unique<TDevEntry>(serial, 0, 1);
-    dev->Panel =
+  // A device's panel, as the window makes it for a listed device.
+  std::unique_ptr<TFWLoaderDevGroup> Device(const char* serial, int requested_top) {
+    auto dev =
         std::make_unique<TFWLoaderDevGroup>(&area, requested_top, serial, "ROZI-1.16", "BOOT-1.5");
     Settle();
     return dev;
@@ -45,9 +44,7 @@ class PanelGeometry : public testing::Test {
     }
     QApplication::processEvents();
   }
-  static TFWLoaderDevGroup& Panel(const std::unique_ptr<TDevEntry>& dev) {
-    return *updater::PanelOf(*dev);
-  }
+  static TFWLoaderDevGroup& Panel(const std::unique_ptr<TFWLoaderDevGroup>& dev) { return *dev; }
 
   QWidget area;
 };
@@ -150,11 +147,10 @@ TEST_F(PanelGeometry, DestroyingTheRecordTakesAllTenControls) {
   EXPECT_TRUE(area.findChildren<QGroupBox*>().isEmpty());
 }
 
-TEST_F(PanelGeometry, RecordOutlivingItsDeviceAreaDeletesNothingTwice) {
+TEST_F(PanelGeometry, PanelOutlivingItsDeviceAreaDeletesNothingTwice) {
   auto area_first = std::make_unique<QWidget>();
   area_first->resize(600, 300);
-  auto dev = std::make_unique<TDevEntry>("8", 0, 1);
-  dev->Panel = std::make_unique<TFWLoaderDevGroup>(area_first.get(), 80, "8", "", "");
+  auto dev = std::make_unique<TFWLoaderDevGroup>(area_first.get(), 80, "8", "", "");
   area_first.reset();  // takes the group box and its controls with it
   dev.reset();         // must not touch them again
   SUCCEED();
@@ -174,9 +170,6 @@ TEST_F(PanelGeometry, StatusLineColoursByKind) {
     EXPECT_EQ(Panel(dev).lblMessage->text(),
               QString::fromUtf8("Отключите прибор и подключите заново."));
   }
-  TDevEntry bare("5", 0, 1);
-  updater::ShowDevMessage(bare, "text", 1);  // no panel: nothing happens
-  EXPECT_EQ(bare.Panel, nullptr);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "MainForm.h"
 #include "fake_libraries.h"
 #include "scan_rig.h"
+#include "form_controls.h"
 
 namespace discovery_test {
 namespace {
@@ -52,11 +53,17 @@ class NoDialogs : public TDialogs {
 struct Window {
   explicit Window(TLibraryLoaders loaders) {
     form.SetDialogs(dialogs);
-    form.Loaders = std::move(loaders);
+    form.Session().SetLibraryLoaders(std::move(loaders));
     form.show();
   }
-  bool Idle() const { return form.ScanThread == nullptr && !form.FRescanPending; }
-  TFWLoaderDevGroup& Panel(size_t i) { return *PanelOf(*form.DevList.at(i)); }
+  bool Idle() const {
+    return !form.Session().ScanRunning() && !form.Session().RescanPending();
+  }
+  size_t Count() const { return form.Session().DeviceCount(); }
+  const TDevEntry& Device(size_t i) const {
+    return *form.Session().Device(form.Session().DeviceIds().at(i));
+  }
+  TFWLoaderDevGroup& Panel(size_t i) { return *form.Panel(form.Session().DeviceIds().at(i)); }
 
   NoDialogs dialogs;
   TMainForm form{{}};
@@ -74,14 +81,14 @@ TEST(ScanWindow, TwoTrackersAtStartGetPanelsAt80And160AndADeviceAreaOf192) {
   trackers.Plug(Tracker("5101", DriverKind::Maker, TrackerMode::BootLoader));
   trackers.Plug(Tracker("5102", DriverKind::Ftdi, TrackerMode::BootLoader));
   Window window(TrackerLoaders());
-  ASSERT_TRUE(Eventually([&] { return window.form.DevList.size() == 2 && window.Idle(); }));
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 2 && window.Idle(); }));
   EXPECT_EQ(window.Panel(0).RequestedTop(), 80);
   EXPECT_EQ(window.Panel(1).RequestedTop(), 160);
-  EXPECT_EQ(window.form.DevPanel->minimumHeight(), 192);
+  EXPECT_EQ(FormUi(window.form).DevPanel->minimumHeight(), 192);
   ASSERT_TRUE(Eventually([&] { return window.Panel(1).gbDevice->y() == 99; }));
   EXPECT_EQ(window.Panel(0).gbDevice->y(), 3);
   EXPECT_TRUE(window.Panel(0).btnWrite->isEnabled());
-  const QString log = window.form.reLog->toPlainText();
+  const QString log = FormUi(window.form).reLog->toPlainText();
   EXPECT_TRUE(
       log.contains(QString::fromUtf8("Прибор    5102\tПрибор подключен\n"
                                      "Прибор    5102\tВерсия прошивки ROZI-1.15\n"
@@ -98,22 +105,22 @@ TEST(ScanWindow, TheWholeRoadOfOneTrackerThroughHotPlug) {
   trackers.Plug(Tracker("5201", DriverKind::Maker, TrackerMode::Firmware));
   Window window(TrackerLoaders());
   TMainForm& form = window.form;
-  ASSERT_TRUE(Eventually([&] { return form.DevList.size() == 1 && window.Idle(); }));
-  EXPECT_TRUE(form.DevList[0]->BootStarted);
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 1 && window.Idle(); }));
+  EXPECT_TRUE(window.Device(0).BootStarted);
   EXPECT_EQ(window.Panel(0).lblMessage->text(),
             QString::fromUtf8("Отключите прибор и подключите заново."));
   EXPECT_FALSE(window.Panel(0).btnWrite->isEnabled());
 
   // The tracker left to start its boot loader; the window notices by itself.
   ASSERT_TRUE(trackers.Host->WaitUnplugged("5201", std::chrono::seconds(10)));
-  ASSERT_TRUE(Eventually([&] { return form.DevList.empty() && window.Idle(); }));
-  EXPECT_EQ(form.DevPanel->minimumHeight(), 90);
-  EXPECT_TRUE(form.reLog->toPlainText().contains(QString::fromUtf8("Прибор отключен")));
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 0 && window.Idle(); }));
+  EXPECT_EQ(FormUi(form).DevPanel->minimumHeight(), 90);
+  EXPECT_TRUE(FormUi(form).reLog->toPlainText().contains(QString::fromUtf8("Прибор отключен")));
 
   // The user plugs it in again.
   ASSERT_TRUE(trackers.Host->Plug("5201"));
-  ASSERT_TRUE(Eventually([&] { return form.DevList.size() == 1 && window.Idle(); }));
-  EXPECT_TRUE(form.DevList[0]->BootMode);
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 1 && window.Idle(); }));
+  EXPECT_TRUE(window.Device(0).BootMode);
   EXPECT_TRUE(window.Panel(0).btnWrite->isEnabled());
   EXPECT_EQ(window.Panel(0).lblLoader->text(), "BOOT-1.5");
   EXPECT_EQ(window.Panel(0).lblMessage->text(), QString::fromUtf8("Прибор подключен"));
@@ -128,14 +135,13 @@ TEST(ScanWindow, TrackerPluggedDuringASlowScanIsShownAfterIt) {
   slow.faults.start = sim::StartReply::Silent;  // and it never goes away by itself
   trackers.Plug(slow);
   Window window(TrackerLoaders());
-  TMainForm& form = window.form;
   ASSERT_TRUE(Eventually([&] { return !trackers.Host->Requests("5301").empty(); }))
       << "the first scan never reached the slow tracker";
   trackers.Plug(Tracker("5302", DriverKind::Maker, TrackerMode::BootLoader));
-  ASSERT_TRUE(Eventually([&] { return form.DevList.size() == 2 && window.Idle(); }));
-  EXPECT_EQ(form.DevList[0]->Serial, 5301);
-  EXPECT_EQ(form.DevList[1]->Serial, 5302);
-  EXPECT_TRUE(form.DevList[1]->BootMode);
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 2 && window.Idle(); }));
+  EXPECT_EQ(window.Device(0).Serial, 5301);
+  EXPECT_EQ(window.Device(1).Serial, 5302);
+  EXPECT_TRUE(window.Device(1).BootMode);
 }
 
 // The mended fault: a device plugged while a scan identifies another one is found by one more
@@ -179,18 +185,17 @@ TEST(ScanWindow, DeviceChangeDuringAScanBringsOneMoreScan) {
     std::lock_guard hold(gate);
     return inside;
   })) << "the first scan never reached the device";
-  TReadVersion* const first = form.ScanThread;
-  ASSERT_NE(first, nullptr);
+  ASSERT_TRUE(form.Session().ScanRunning());
   // Device 62 arrives after the running scan has listed; the system says so once.
   ql.devices.push_back({.serial = "62", .replies = {{}, {'R', 'O', 'Z', 'I', '-', '1', '.', '2'}}});
-  form.DeviceChange();
-  ASSERT_TRUE(Eventually([&] { return form.FRescanPending; }));
-  EXPECT_EQ(form.ScanThread, first) << "at most one scan at a time";
+  form.Session().DeviceChange();
+  ASSERT_TRUE(Eventually([&] { return form.Session().RescanPending(); }))
+      << "the change during the scan waits for it: at most one scan at a time";
 
   open_gate();
-  ASSERT_TRUE(Eventually([&] { return form.DevList.size() == 2 && window.Idle(); }));
-  EXPECT_EQ(form.DevList[0]->Serial, 61);
-  EXPECT_EQ(form.DevList[1]->Serial, 62);
+  ASSERT_TRUE(Eventually([&] { return window.Count() == 2 && window.Idle(); }));
+  EXPECT_EQ(window.Device(0).Serial, 61);
+  EXPECT_EQ(window.Device(1).Serial, 62);
   EXPECT_EQ(ql.listCalls, 4) << "two scans, each counting and then reading the list";
 }
 
