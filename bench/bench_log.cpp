@@ -70,8 +70,9 @@ int main(int argc, char** argv) {
     if (i == lines - kWindow) {
       window_start = TSpan::Now();
     }
-    form.Session().Log().AddFormatted(i % 3, 1000 + i % 50, "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
-                   static_cast<unsigned>(i) * 512u, 512);
+    form.Session().Log().AddFormatted(i % 3, 1000 + i % 50,
+                                      "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
+                                      static_cast<unsigned>(i) * 512u, 512);
     if (i % kEventsEvery == 0) {
       QCoreApplication::processEvents();
     }

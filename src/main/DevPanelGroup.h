@@ -10,7 +10,6 @@
 #include <QPointer>
 #include <string>
 
-
 class QLabel;
 class QProgressBar;
 class QPushButton;

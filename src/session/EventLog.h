@@ -58,8 +58,8 @@ class TEventLog : public QObject {
 
   std::mutex mutex_;
   std::deque<TPending> pending_;  // guarded by mutex_
-  bool wake_posted_ = false;       // guarded by mutex_
-  bool flushing_ = false;          // main thread
+  bool wake_posted_ = false;      // guarded by mutex_
+  bool flushing_ = false;         // main thread
 };
 
 }  // namespace updater

@@ -6,8 +6,8 @@
 // thread and never wait for the main thread.
 
 #include "BootFrame.h"
-#include "TextFormat.h"
 #include "SessionWriteHost.h"
+#include "TextFormat.h"
 #include "UpdaterSession.h"
 #include "WriteThread.h"
 

@@ -206,7 +206,7 @@ class TUpdaterSession : public QObject {
   bool libraries_loaded_ = false;
   bool scan_waits_for_libraries_ = false;
 
-  TDevList devices_;             // in the order listed; owned
+  TDevList devices_;              // in the order listed; owned
   mutable std::mutex list_lock_;  // guards devices_'s membership against the scan thread
   uint64_t next_id_ = 1;
   std::map<uint64_t, TDeviceStatus> statuses_;

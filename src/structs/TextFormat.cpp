@@ -30,7 +30,8 @@ std::string Format(const char* format, ...) {
 
 std::string Cp1251ToUtf8(std::string_view bytes) {
   QStringDecoder decoder("windows-1251");
-  const QString text = decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+  const QString text =
+      decoder.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
   return text.toStdString();
 }
 

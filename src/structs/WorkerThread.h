@@ -18,7 +18,6 @@
 #include "Dispatcher.h"
 #include "LogSink.h"
 
-
 namespace updater {
 
 class TWorkerThread {

@@ -100,8 +100,9 @@ JobOutcome RunJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChanne
                   TDevEntry& device, const std::function<void(TWriteThread&)>& before_start = {});
 
 // Creates a job (not started) whose end handler fills outcome; the caller frees it after that.
-std::unique_ptr<TWriteThread> MakeJob(TDispatcher& dispatcher, TWriteHost& host, const TDeviceChannel& channel,
-                      TDevEntry& device, JobOutcome& outcome);
+std::unique_ptr<TWriteThread> MakeJob(TDispatcher& dispatcher, TWriteHost& host,
+                                      const TDeviceChannel& channel, TDevEntry& device,
+                                      JobOutcome& outcome);
 
 // A version record as Parse would fill it.
 TFirmwareVersion Version(const std::string& family, uint16_t number,

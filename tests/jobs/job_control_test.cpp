@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "WriteThread.h"
+#include "form_controls.h"
 #include "job_window_rig.h"
 #include "scan_rig.h"
-#include "form_controls.h"
 
 namespace jobtest {
 namespace {

@@ -17,9 +17,9 @@
 
 #include "EmbeddedImage.h"
 #include "FirmwareBlock.h"
+#include "form_controls.h"
 #include "job_window_rig.h"
 #include "scan_rig.h"
-#include "form_controls.h"
 
 namespace jobtest {
 namespace {

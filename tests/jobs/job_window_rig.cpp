@@ -12,8 +12,8 @@
 
 #include "EmbeddedImage.h"
 #include "FirmwareBlock.h"
-#include "scan_rig.h"
 #include "form_controls.h"
+#include "scan_rig.h"
 
 namespace jobtest {
 
@@ -202,8 +202,7 @@ bool Window::Idle() const {
 }
 
 bool Window::Settled(size_t devices) const {
-  return form_->Session().DeviceCount() == devices && Idle() &&
-         form_->Session().RunningJobs() == 0;
+  return form_->Session().DeviceCount() == devices && Idle() && form_->Session().RunningJobs() == 0;
 }
 
 QStringList Window::LogLines() const {
@@ -211,7 +210,14 @@ QStringList Window::LogLines() const {
 }
 
 QColor Window::LastLineColour() const {
-  return FormUi(*form_).reLog->document()->lastBlock().begin().fragment().charFormat().foreground().color();
+  return FormUi(*form_)
+      .reLog->document()
+      ->lastBlock()
+      .begin()
+      .fragment()
+      .charFormat()
+      .foreground()
+      .color();
 }
 
 }  // namespace jobtest

@@ -22,9 +22,9 @@
 #include "FirmwareFileReader.h"
 #include "MainForm.h"
 #include "SettingsFile.h"
+#include "form_controls.h"
 #include "form_fixture.h"
 #include "form_rig.h"
-#include "form_controls.h"
 
 using namespace updater;
 

@@ -13,8 +13,8 @@
 
 #include "MainForm.h"
 #include "SettingsFile.h"
-#include "form_rig.h"
 #include "form_controls.h"
+#include "form_rig.h"
 
 namespace updater::test {
 

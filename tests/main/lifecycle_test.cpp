@@ -11,8 +11,8 @@
 
 #include "MainForm.h"
 #include "WorkerThread.h"
-#include "form_rig.h"
 #include "form_controls.h"
+#include "form_rig.h"
 
 using namespace updater;
 
@@ -177,9 +177,11 @@ TEST(DispatcherTest, WorkerCallsRunOnTheMainThreadFromTheEventLoop) {
   worker->Start();
   ASSERT_TRUE(test::PumpUntil([&] { return worker->lines.load() >= 2; }, 5000));
   worker->Terminate();
-  ASSERT_TRUE(test::PumpUntil([&] { return rig.form->Session().Dispatcher().LiveWorkers() == 0; }, 5000));
+  ASSERT_TRUE(
+      test::PumpUntil([&] { return rig.form->Session().Dispatcher().LiveWorkers() == 0; }, 5000));
   EXPECT_TRUE(ended_on_main);
-  EXPECT_TRUE(FormUi(*rig.form).reLog->toPlainText().startsWith(QStringLiteral("Прибор       5\tworking")));
+  EXPECT_TRUE(
+      FormUi(*rig.form).reLog->toPlainText().startsWith(QStringLiteral("Прибор       5\tworking")));
 }
 
 TEST(DeviceChangeTest, BurstOfNotificationsGivesOneTick) {

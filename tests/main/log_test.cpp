@@ -171,8 +171,9 @@ TEST_F(LogTest, SinkForwardsToTheDeviceLine) {
   const TLogSink sink = form_.Session().Log().Sink();
   sink(2, 9, "50%");
   EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       9\t50%")});
-  EXPECT_EQ(FormUi(form_).reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
-            QColor(0, 128, 0));
+  EXPECT_EQ(
+      FormUi(form_).reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
+      QColor(0, 128, 0));
 }
 
 }  // namespace

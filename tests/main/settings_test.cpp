@@ -17,9 +17,9 @@
 
 #include "MainForm.h"
 #include "SettingsFile.h"
+#include "form_controls.h"
 #include "form_fixture.h"
 #include "form_rig.h"
-#include "form_controls.h"
 
 using namespace updater;
 

@@ -29,9 +29,9 @@
 #include "FirmwareVersion.h"
 #include "FormFont.h"
 #include "MainForm.h"
+#include "form_controls.h"
 #include "form_fixture.h"
 #include "form_rig.h"
-#include "form_controls.h"
 
 using namespace updater;
 
@@ -170,8 +170,8 @@ class TextFitTest : public test::TFormTest<test::TRecordingDialogs> {
   // A device's panel in the window's device area.
   std::unique_ptr<TFWLoaderDevGroup> Device(const std::string& serial, const std::string& firmware,
                                             const std::string& loader) {
-    auto dev = std::make_unique<TFWLoaderDevGroup>(FormUi(*form_).DevPanel, 80, serial, firmware,
-                                                   loader);
+    auto dev =
+        std::make_unique<TFWLoaderDevGroup>(FormUi(*form_).DevPanel, 80, serial, firmware, loader);
     FormUi(*form_).DevPanel->setMinimumHeight(kDevPanelPitch);
     test::Pump(20);
     return dev;
@@ -180,13 +180,15 @@ class TextFitTest : public test::TFormTest<test::TRecordingDialogs> {
   std::vector<TDrawnText> FileAreaTexts() const {
     std::vector<TDrawnText> texts = {GroupTitle(FormUi(*form_).GroupBox1)};
     for (const QLabel* label :
-         {FormUi(*form_).Label1, FormUi(*form_).Label5, FormUi(*form_).lblFirmwDate, FormUi(*form_).Label2, FormUi(*form_).lblFileVer}) {
+         {FormUi(*form_).Label1, FormUi(*form_).Label5, FormUi(*form_).lblFirmwDate,
+          FormUi(*form_).Label2, FormUi(*form_).lblFileVer}) {
       texts.push_back(LabelText(label));
     }
-    for (const QAbstractButton* button : {static_cast<QAbstractButton*>(FormUi(*form_).btnFwOpen),
-                                          static_cast<QAbstractButton*>(FormUi(*form_).btnFwLoad),
-                                          static_cast<QAbstractButton*>(FormUi(*form_).cbAutoWrite),
-                                          static_cast<QAbstractButton*>(FormUi(*form_).cbWritelogToFile)}) {
+    for (const QAbstractButton* button :
+         {static_cast<QAbstractButton*>(FormUi(*form_).btnFwOpen),
+          static_cast<QAbstractButton*>(FormUi(*form_).btnFwLoad),
+          static_cast<QAbstractButton*>(FormUi(*form_).cbAutoWrite),
+          static_cast<QAbstractButton*>(FormUi(*form_).cbWritelogToFile)}) {
       texts.push_back(ButtonText(button));
     }
     return texts;
@@ -270,9 +272,9 @@ TEST_F(TextFitTest, TextsFromFilesAndDevicesAreShownAsTheyAre) {
   EXPECT_EQ(panel.lblSerial->textFormat(), Qt::PlainText);
   EXPECT_EQ(FormUi(*form_).lblFirmwDate->textFormat(), Qt::PlainText);
   // Drawn literally: as wide as the markup's characters.
-  EXPECT_GE(
-      FormUi(*form_).lblFileVer->width(),
-      QFontMetrics(FormUi(*form_).lblFileVer->font()).horizontalAdvance(QString::fromStdString(markup)));
+  EXPECT_GE(FormUi(*form_).lblFileVer->width(),
+            QFontMetrics(FormUi(*form_).lblFileVer->font())
+                .horizontalAdvance(QString::fromStdString(markup)));
 }
 
 }  // namespace

@@ -7,8 +7,8 @@
 #include <map>
 
 #include "MainForm.h"
-#include "form_rig.h"
 #include "form_controls.h"
+#include "form_rig.h"
 
 using namespace updater;
 
@@ -32,7 +32,8 @@ class WindowLayoutTest : public testing::Test {
 
   std::map<QString, QRect> GroupBoxControls() const {
     std::map<QString, QRect> rects;
-    for (QWidget* control : FormUi(form_).GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
+    for (QWidget* control :
+         FormUi(form_).GroupBox1->findChildren<QWidget*>(Qt::FindDirectChildrenOnly)) {
       if (control->isVisible()) {
         rects[control->objectName()] = control->geometry();
       }
@@ -117,9 +118,10 @@ TEST_F(WindowLayoutTest, DeviceAreaScrollsWhenPanelsNeedMoreThanItsHeight) {
   }
   FormUi(form_).DevPanel->setMinimumHeight(5 * 96);
   // The scroll bar comes with a later layout pass; on a busy machine after more than one pump.
-  EXPECT_TRUE(
-      test::PumpUntil([&] { return FormUi(form_).ScrollBox1->verticalScrollBar()->isVisible(); }, 5000));
-  EXPECT_EQ(FormUi(form_).DevPanel->findChildren<QWidget*>().front()->y(), 0);  // stacked from the top
+  EXPECT_TRUE(test::PumpUntil(
+      [&] { return FormUi(form_).ScrollBox1->verticalScrollBar()->isVisible(); }, 5000));
+  EXPECT_EQ(FormUi(form_).DevPanel->findChildren<QWidget*>().front()->y(),
+            0);  // stacked from the top
   EXPECT_EQ(FormUi(form_).GroupBox1->geometry(), QRect(3, 3, 658, 110));
 }
 
@@ -148,9 +150,9 @@ TEST_F(WindowLayoutTest, FixedTextsAndTimers) {
   EXPECT_EQ(FormUi(form_).edFWFile->completer(), nullptr);
   EXPECT_EQ(FormUi(form_).edFWFile->view()->minimumWidth(), 500);
   EXPECT_FALSE(FormUi(form_).reLog->isReadOnly());
-  EXPECT_EQ(form_.findChild<QTimer*>("DevTimer")->interval(), 100);
-  EXPECT_EQ(form_.findChild<QTimer*>("RescanTimer")->interval(), 3000);
-  EXPECT_FALSE(form_.findChild<QTimer*>("RescanTimer")->isActive());
+  EXPECT_EQ(form_.Session().findChild<QTimer*>("DevTimer")->interval(), 100);
+  EXPECT_EQ(form_.Session().findChild<QTimer*>("RescanTimer")->interval(), 3000);
+  EXPECT_FALSE(form_.Session().findChild<QTimer*>("RescanTimer")->isActive());
 }
 
 }  // namespace

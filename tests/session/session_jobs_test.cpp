@@ -64,7 +64,8 @@ TEST(SessionJobs, ATrackerReplugedMidJobEndsThatJobAndCanBeWrittenAgain) {
   config.faults.delayMs = 5;
   trackers.Plug(config);
   SessionRig rig(std::move(trackers.Ftdi), std::move(trackers.Ql), true);
-  ASSERT_TRUE(Eventually([&] { return !rig.progress.empty() && !rig.progress.begin()->second.empty(); }));
+  ASSERT_TRUE(
+      Eventually([&] { return !rig.progress.empty() && !rig.progress.begin()->second.empty(); }));
   ASSERT_TRUE(trackers.Host->Unplug("8201"));
   ASSERT_TRUE(trackers.Host->Plug("8201"));
   ASSERT_TRUE(Eventually([&] { return rig.outcomes.count(8201) != 0 && rig.Settled(1); }));

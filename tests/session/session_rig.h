@@ -40,7 +40,7 @@ class SessionRig {
 
   std::vector<discovery_test::Line> lines;  // the event log, prefix taken apart
   std::vector<std::string> events;          // "added 42", "status 42 <text>", "done 42 <code>", ...
-  std::map<uint64_t, std::vector<int>> progress;  // by device Id
+  std::map<uint64_t, std::vector<int>> progress;     // by device Id
   std::map<int32_t, updater::TJobOutcome> outcomes;  // by serial
 
  private:

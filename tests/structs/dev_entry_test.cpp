@@ -9,9 +9,15 @@ TEST(DevEntry, SerialTextIsReadAsADecimalNumberOrMinusOne) {
     const char* text;
     int32_t serial;
   } cases[] = {
-      {"0042", 42},      {"1234567", 1234567}, {"-1", -1},        {"abc", -1},
-      {"", -1},          {"12ab", -1},         {"2147483647", 2147483647},
-      {"2147483648", -1}, {"123456789012345678901", -1},
+      {"0042", 42},
+      {"1234567", 1234567},
+      {"-1", -1},
+      {"abc", -1},
+      {"", -1},
+      {"12ab", -1},
+      {"2147483647", 2147483647},
+      {"2147483648", -1},
+      {"123456789012345678901", -1},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(TDevEntry(c.text, 0xFFFF, 0).Serial, c.serial) << c.text;

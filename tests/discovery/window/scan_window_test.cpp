@@ -18,8 +18,8 @@
 #include "Dialogs.h"
 #include "MainForm.h"
 #include "fake_libraries.h"
-#include "scan_rig.h"
 #include "form_controls.h"
+#include "scan_rig.h"
 
 namespace discovery_test {
 namespace {
@@ -56,9 +56,7 @@ struct Window {
     form.Session().SetLibraryLoaders(std::move(loaders));
     form.show();
   }
-  bool Idle() const {
-    return !form.Session().ScanRunning() && !form.Session().RescanPending();
-  }
+  bool Idle() const { return !form.Session().ScanRunning() && !form.Session().RescanPending(); }
   size_t Count() const { return form.Session().DeviceCount(); }
   const TDevEntry& Device(size_t i) const {
     return *form.Session().Device(form.Session().DeviceIds().at(i));
