@@ -1,17 +1,21 @@
-// Appends 200,000 coloured lines to the event log of a shown (offscreen) main window and prints
-// the time per line for the first and the last 10,000. The log has no line limit, so the last
-// lines must cost about what the first did.
+// Appends coloured lines (200,000 unless told) to the event log of a shown (offscreen) main
+// window through AppendLogLine and prints the time per line for the first 10,000, for the
+// 10,000 before each tenth of the run, and for the last 10,000. The log has no line limit, so
+// the last lines must cost about what the first did.
 //
 // Usage: bench_log [lines]   (QT_QPA_PLATFORM defaults to offscreen)
 
 #include <time.h>
 
 #include <QCoreApplication>
+#include <QPlainTextEdit>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "Dialogs.h"
+#include "LogView.h"
 #include "MainForm.h"
 #include "UpdaterApplication.h"
 
@@ -64,25 +68,48 @@ int main(int argc, char** argv) {
   form.DevTimer.stop();
   QCoreApplication::processEvents();
 
-  TSpan window_start = TSpan::Now();
-  std::pair<double, double> first{};
+  QPlainTextEdit* view = form.findChild<QPlainTextEdit*>(QStringLiteral("reLog"));
+  if (view == nullptr) {
+    std::fprintf(stderr, "the window has no event log view reLog\n");
+    return 1;
+  }
+
+  // Windows of kWindow lines ending at the first kWindow lines and at every tenth of the run.
+  std::vector<int> ends = {kWindow};
+  for (int tenth = 1; tenth <= 10; ++tenth) {
+    ends.push_back(static_cast<int>(static_cast<long long>(lines) * tenth / 10));
+  }
+  std::vector<std::pair<double, double>> per_line(ends.size());
+  std::vector<TSpan> starts(ends.size());
+
   for (int i = 0; i < lines; ++i) {
-    if (i == lines - kWindow) {
-      window_start = TSpan::Now();
+    for (size_t w = 0; w < ends.size(); ++w) {
+      if (i == ends[w] - kWindow) {
+        starts[w] = TSpan::Now();
+      }
     }
-    form.LogDevMsg(i % 3, 1000 + i % 50, "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
-                   static_cast<unsigned>(i) * 512u, 512);
+    const QString line =
+        QString::asprintf("Прибор %7d\t(% 6d) Запись сектора %d: %08X, %d байт", 1000 + i % 50, i,
+                          i % 64, static_cast<unsigned>(i) * 512u, 512);
+    updater::AppendLogLine(*view, i % 3, line);
     if (i % kEventsEvery == 0) {
       QCoreApplication::processEvents();
     }
-    if (i == kWindow - 1) {
-      first = TSpan::Now().PerLine(window_start, kWindow);
+    for (size_t w = 0; w < ends.size(); ++w) {
+      if (i == ends[w] - 1) {
+        per_line[w] = TSpan::Now().PerLine(starts[w], kWindow);
+      }
     }
   }
-  const std::pair<double, double> last = TSpan::Now().PerLine(window_start, kWindow);
+  const std::pair<double, double> first = per_line.front();
+  const std::pair<double, double> last = per_line.back();
 
-  std::printf("lines appended: %d\n", lines);
+  std::printf("lines appended: %d (in the view: %d)\n", lines, view->blockCount());
   std::printf("                     wall us/line   cpu us/line\n");
+  for (size_t w = 1; w + 1 < ends.size(); ++w) {
+    std::printf("%d lines before %8d: %7.1f   %11.1f\n", kWindow, ends[w], per_line[w].first,
+                per_line[w].second);
+  }
   std::printf("first %d lines:  %10.1f   %11.1f\n", kWindow, first.first, first.second);
   std::printf("last %d lines:   %10.1f   %11.1f\n", kWindow, last.first, last.second);
   std::printf("last / first:        %10.2f   %11.2f\n", last.first / first.first,

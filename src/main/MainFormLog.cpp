@@ -5,15 +5,12 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <QColor>
 #include <QDateTime>
-#include <QTextCharFormat>
-#include <QTextCursor>
-#include <QTextDocument>
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
 
+#include "LogView.h"
 #include "MainForm.h"
 #include "TextFormat.h"
 
@@ -26,17 +23,6 @@ std::string DevicePrefix(int32_t serial) {
     return "Прибор -------\t";
   }
   return Format("Прибор %7d\t", serial);
-}
-
-QColor KindColor(int kind) {
-  switch (kind) {
-    case kLogError:
-      return QColor(255, 0, 0);
-    case kLogSuccess:
-      return QColor(0, 128, 0);
-    default:
-      return QColor(0, 0, 0);
-  }
 }
 
 }  // namespace
@@ -67,25 +53,8 @@ TLogSink TMainForm::LogSink() {
 }
 
 void TMainForm::AddLogLine(int kind, const std::string& line) {
-  // Appending at the end with the line's own format costs the same however long the log is:
-  // nothing before the new line is read, selected or re-formatted. The edit block makes the
-  // new line one change, laid out once.
-  QTextDocument* document = reLog->document();
-  QTextCursor cursor(document);
-  cursor.beginEditBlock();
-  cursor.movePosition(QTextCursor::End);
-  if (!document->isEmpty()) {
-    cursor.insertBlock();
-  }
-  QTextCharFormat format;
-  format.setForeground(KindColor(kind));
-  cursor.insertText(QString::fromUtf8(line), format);
-  cursor.endEditBlock();
-
+  AppendLogLine(*reLog, kind, QString::fromUtf8(line));
   WriteLogFile(line);
-
-  // The caret goes to the end of the text, which leaves no selection and shows the new line.
-  reLog->moveCursor(QTextCursor::End);
 }
 
 void TMainForm::WriteLogFile(const std::string& line) {
