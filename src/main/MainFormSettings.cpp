@@ -13,8 +13,8 @@
 #include <string>
 
 #include "MainForm.h"
-#include "ScanDecimal.h"
 #include "SettingsFile.h"
+#include "SettingsValues.h"
 #include "TextFormat.h"
 
 namespace updater {
@@ -26,11 +26,7 @@ constexpr char kFiles[] = "FILES";
 constexpr char kMainFormKey[] = "MainForm";
 constexpr char kBdUrlKey[] = "BDURL";
 constexpr char kLastFileKey[] = "LastFile";
-constexpr char kMainFormPattern[] = "%d,%d,%d,%d,%d,%d,%d";
 constexpr char kDefaultBdUrl[] = "http://test.veltorium.example/prog.ashx";
-// A position this close to the desktop's right or bottom edge would leave the window out of
-// reach.
-constexpr int kEdgeReserve = 100;
 
 // The outer geometry as the window sees it after each move and resize: what a shutdown at
 // that moment would save. Off unless asked for (QT_LOGGING_RULES).
@@ -67,53 +63,39 @@ void TMainForm::LoadSettings() {
   FBDURL = file.Value(kCommon, kBdUrlKey, kDefaultBdUrl);
   // Adding to an empty list would make the first item current and put it into the box.
   const QString typed = edFWFile->currentText();
-  for (const std::string& key : file.Keys(kFiles)) {
-    const std::string name = file.Value(kFiles, key.c_str(), "");
-    if (!name.empty()) {
-      edFWFile->addItem(QString::fromStdString(name));
-    }
+  for (const std::string& name : RecentFiles(file)) {
+    edFWFile->addItem(QString::fromStdString(name));
   }
   edFWFile->setCurrentIndex(-1);
   edFWFile->setEditText(
       typed.isEmpty() ? QString::fromStdString(file.Value(kCommon, kLastFileKey, "")) : typed);
 
-  std::array<int32_t, 7> v;
-  v.fill(-1);
-  if (ScanDecimals(placement, kMainFormPattern, v) < 4) {
+  const QRect desktop = Desktop();
+  const std::optional<TStoredForm> form = ParseMainFormValue(
+      placement, {desktop.width(), desktop.height(), minimumWidth(), minimumHeight()});
+  if (!form) {
     return;
   }
-  const QRect desktop = Desktop();
   stored_placement_ = {};
-  // Positions are the frame's corner; one too close to the right or bottom edge would leave
-  // the window out of reach.
-  if (v[0] >= 0 && v[0] < desktop.width() - kEdgeReserve) {
-    stored_placement_.left = v[0];
-  }
-  if (v[1] >= 0 && v[1] < desktop.height() - kEdgeReserve) {
-    stored_placement_.top = v[1];
-  }
-  // Sizes are the outer ones; like the platform, no window grows past the desktop.
-  if (v[2] >= 0) {
-    stored_placement_.width = std::min(v[2], std::max(desktop.width(), minimumWidth()));
-  }
-  if (v[3] >= 0) {
-    stored_placement_.height = std::min(v[3], std::max(desktop.height(), minimumHeight()));
-  }
+  stored_placement_.left = form->Left;
+  stored_placement_.top = form->Top;
+  stored_placement_.width = form->Width;
+  stored_placement_.height = form->Height;
   if (stored_placement_.left >= 0 || stored_placement_.top >= 0 || stored_placement_.width >= 0 ||
       stored_placement_.height >= 0) {
     ApplyStoredPlacement(FrameOf(windowHandle()).value_or(QMargins()));
   }
-  if (v[4] >= 0) {
-    cbAutoWrite->setChecked(v[4] != 0);
+  if (form->AutoWrite >= 0) {
+    cbAutoWrite->setChecked(form->AutoWrite != 0);
   }
-  if (v[5] >= 0) {
+  if (form->LogHeight >= 0) {
     QList<int> sizes = Splitter1->sizes();
     const int total = sizes.value(0) + sizes.value(1);
-    const int log_height = std::min(v[5], total);
+    const int log_height = std::min(form->LogHeight, total);
     Splitter1->setSizes({total - log_height, log_height});
   }
-  if (v[6] >= 0) {
-    cbWritelogToFile->setChecked(v[6] != 0);
+  if (form->WriteLog >= 0) {
+    cbWritelogToFile->setChecked(form->WriteLog != 0);
   }
 }
 

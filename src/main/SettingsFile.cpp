@@ -73,7 +73,20 @@ bool TSettingsFile::Read() {
   if (in.bad()) {
     return false;
   }
+  return Parse(data);
+}
+
+bool TSettingsFile::Parse(const std::string& data) {
+  ini_->ini.Reset();
   return ini_->ini.LoadData(data) >= 0;
+}
+
+std::optional<std::string> TSettingsFile::Text() const {
+  std::string data;
+  if (ini_->ini.Save(data, /*a_bAddSignature=*/false) < 0) {
+    return std::nullopt;
+  }
+  return data;
 }
 
 std::string TSettingsFile::Value(const char* section, const char* key,
@@ -99,8 +112,8 @@ void TSettingsFile::SetValue(const char* section, const char* key, const std::st
 }
 
 bool TSettingsFile::Write() const {
-  std::string data;
-  if (ini_->ini.Save(data, /*a_bAddSignature=*/false) < 0) {
+  const std::optional<std::string> data = Text();
+  if (!data) {
     return false;
   }
   // Written beside the old file and renamed over it, so that a failed write leaves the old
@@ -110,8 +123,8 @@ bool TSettingsFile::Write() const {
   if (!file.open(QIODevice::WriteOnly)) {
     return false;
   }
-  if (file.write(data.data(), static_cast<qint64>(data.size())) !=
-      static_cast<qint64>(data.size())) {
+  if (file.write(data->data(), static_cast<qint64>(data->size())) !=
+      static_cast<qint64>(data->size())) {
     file.cancelWriting();
     return false;
   }

@@ -5,6 +5,7 @@
 // Threads: any; an object belongs to its creator.
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -32,12 +33,18 @@ class TSettingsFile {
   // read as a settings file (a folder, no permission, larger than any settings file the
   // program writes could grow to): then it reads as empty too, and must not be written over.
   bool Read();
+  // Takes the entries from a file's bytes in place of those held before; false when the
+  // library cannot read them.
+  bool Parse(const std::string& data);
 
   std::string Value(const char* section, const char* key, const std::string& fallback) const;
   // The keys of a section in the order they stand in the file; none for a missing section.
   std::vector<std::string> Keys(const char* section) const;
   void SetValue(const char* section, const char* key, const std::string& value);
 
+  // The current entries as "key=value" lines, as Write puts them into the file.
+  // None when the library cannot set them out.
+  std::optional<std::string> Text() const;
   // Replaces the file with the current entries as "key=value" lines; a failure leaves the old
   // file as it was. False when it cannot be written.
   bool Write() const;
