@@ -7,6 +7,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
+#include <exception>
 #include <string>
 #include <typeinfo>
 
@@ -57,8 +59,18 @@ std::string Location(const backward::ResolvedTrace::SourceLoc& source) {
 }
 
 #if !UPDATER_CRASH_DISABLED
-// The stack of the latest throw on each thread.
+// The stack of the latest throw on each thread, and the object it threw.
 thread_local TStack t_thrown;
+thread_local void* t_thrown_object = nullptr;
+
+// The object of the exception being handled. libstdc++'s exception_ptr is that one pointer.
+void* CurrentExceptionObject() {
+  static_assert(sizeof(std::exception_ptr) == sizeof(void*));
+  const std::exception_ptr current = std::current_exception();
+  void* object = nullptr;
+  std::memcpy(&object, &current, sizeof object);
+  return object;
+}
 #endif
 
 }  // namespace
@@ -79,6 +91,10 @@ TStack ThrownStack() {
 #if UPDATER_CRASH_DISABLED
   return {};
 #else
+  // A throw that did not pass here (inside a library) would otherwise get an older stack.
+  if (t_thrown_object == nullptr || t_thrown_object != CurrentExceptionObject()) {
+    return {};
+  }
   return t_thrown;
 #endif
 }
@@ -129,6 +145,7 @@ extern "C" {
   using TThrow = void (*)(void*, std::type_info*, void (*)(void*));
   static const auto real_throw = reinterpret_cast<TThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
   updater::crash::CaptureStackInto(updater::crash::t_thrown, 1);
+  updater::crash::t_thrown_object = object;
   real_throw(object, type, destroy);
   __builtin_unreachable();
 }
