@@ -805,11 +805,9 @@ void SetReportsFolder(const std::string& reports_folder) {
 }
 
 bool Install(const std::string& program, const std::string& reports_folder) {
-#if UPDATER_CRASH_DISABLED
-  (void)program;
-  (void)reports_folder;
-  return false;
-#else
+  if (UPDATER_CRASH_DISABLED) {
+    return false;
+  }
   const std::size_t size = std::min(program.size(), sizeof g_program - 1);
   std::memcpy(g_program, program.data(), size);
   g_program[size] = '\0';
@@ -842,7 +840,6 @@ bool Install(const std::string& program, const std::string& reports_folder) {
     std::set_terminate(&OnTerminate);
   }
   return true;
-#endif
 }
 
 void FaultInsideHandlerForTest() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 #include <string>
@@ -141,9 +142,12 @@ std::string DescribeStack(const TStack& stack, bool first_is_exact) {
 // instantiates) records its stack before the C++ runtime unwinds it, so that a catch block far
 // away, or std::terminate after a noexcept boundary, can still say where it came from.
 extern "C" {
-[[noreturn]] void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
+void __cxa_throw(void* object, std::type_info* type, void (*destroy)(void*)) {
   using TThrow = void (*)(void*, std::type_info*, void (*)(void*));
   static const auto real_throw = reinterpret_cast<TThrow>(dlsym(RTLD_NEXT, "__cxa_throw"));
+  if (real_throw == nullptr) {
+    std::abort();  // a C++ runtime linked in statically: nothing to hand the throw to
+  }
   updater::crash::CaptureStackInto(updater::crash::t_thrown, 1);
   updater::crash::t_thrown_object = object;
   real_throw(object, type, destroy);
