@@ -602,7 +602,9 @@ void WriteReport(int sig, const siginfo_t* info, const ucontext_t* context,
   out.Str(tid == pid ? " (main thread)\n" : "\n");
   if (sig != 0) {
     out.Str("signal: ").Str(SignalName(sig)).Str(" (").Dec(sig).Str("), code ").Dec(info->si_code);
-    if (sig != SIGABRT) {
+    if (info->si_code <= 0) {
+      out.Str(", sent by process ").Dec(info->si_pid);
+    } else if (sig != SIGABRT) {
       out.Str(", address ").Hex(reinterpret_cast<std::uintptr_t>(info->si_addr));
     }
     out.Char('\n');
