@@ -8,6 +8,7 @@
 #include <QShowEvent>
 #include <algorithm>
 
+#include "CrashReportDialog.h"
 #include "Dialogs.h"
 #include "FormFont.h"
 #include "RightAnchors.h"
@@ -136,6 +137,8 @@ void TMainForm::FormShow() {
   session_.SetFolders(app_path, WindowDataFolders(app_path));
   Step("LoadSettings");
   LoadSettings();
+  // The last run's crash, before this run's own boxes.
+  ShowUnseenCrashReport(Dialogs(), session_.Folders().logs);
   Step("btnFwLoadClick");
   try {
     btnFwLoadClick();

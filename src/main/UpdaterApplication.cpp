@@ -3,6 +3,7 @@
 #include <QIcon>
 #include <exception>
 
+#include "CrashReportDialog.h"
 #include "Dialogs.h"
 
 namespace updater {
@@ -24,7 +25,8 @@ bool TUpdaterApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
   } catch (...) {
-    DefaultDialogs().Error(CurrentExceptionText());
+    TDialogs& dialogs = dialogs_ != nullptr ? *dialogs_ : DefaultDialogs();
+    dialogs.ErrorWithDetails(CurrentExceptionText(), ExceptionDetails());
     return false;
   }
 }

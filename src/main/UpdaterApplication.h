@@ -1,6 +1,7 @@
 #pragma once
 // The application object. An exception that escapes an event handler is shown in an error box
-// with its message, and the event loop goes on with the next event. It names the program as
+// with its message and, in its details, the stack it was thrown from (a button saves them), and
+// the event loop goes on with the next event. It names the program as
 // its desktop entry does and gives every window the program's icon.
 //
 // Threads: main thread.
@@ -8,6 +9,8 @@
 #include <QApplication>
 
 namespace updater {
+
+class TDialogs;
 
 // The application's name, its desktop entry's file name (without ".desktop") and icon name.
 inline constexpr char kProgramName[] = "veltorium-updater";
@@ -19,6 +22,12 @@ class TUpdaterApplication : public QApplication {
   TUpdaterApplication(int& argc, char** argv);
 
   bool notify(QObject* receiver, QEvent* event) override;
+
+  // The dialogs of the error box; DefaultDialogs() unless a test sets its own (not owned).
+  void SetDialogs(TDialogs& dialogs) { dialogs_ = &dialogs; }
+
+ private:
+  TDialogs* dialogs_ = nullptr;
 };
 
 // The text shown for the exception being handled (call only inside a catch block): what() of a

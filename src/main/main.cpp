@@ -1,13 +1,16 @@
-// Program entry: integrity check, single instance, the main window and its event loop.
+// Program entry: crash reports, integrity check, single instance, the main window and its event
+// loop.
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "CrashReport.h"
 #include "Dialogs.h"
 #include "Integrity.h"
 #include "MainForm.h"
+#include "SettingsFile.h"
 #include "SingleInstance.h"
 #include "TerminationSignals.h"
 #include "UpdaterApplication.h"
@@ -27,6 +30,9 @@ int main(int argc, char** argv) {
   // The raw bytes of every argument, taken before Qt removes the options it knows.
   const std::vector<std::string> args(argv + 1, argv + argc);
   updater::TUpdaterApplication app(argc, argv);
+  // Beside the logs, as the window's session finds them; shown at the next start.
+  const std::string app_path = QCoreApplication::applicationDirPath().toStdString() + '/';
+  updater::crash::Install(updater::kProgramName, updater::WindowDataFolders(app_path).logs);
 
   try {
     if (!updater::CheckIntegrity("/proc/self/exe")) {

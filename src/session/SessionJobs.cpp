@@ -22,11 +22,11 @@ void TSessionWriteHost::LogDevLine(int kind, int32_t serial, const std::string& 
 }
 
 void TSessionWriteHost::ShowProgress(TDevEntry& device, int percent) {
+  // Through the dispatcher's queue, which the job's end handler follows: a view never sees a
+  // step after the job's end. Posting never waits.
   const uint64_t id = device.Id;
   TUpdaterSession* session = &session_;
-  QMetaObject::invokeMethod(
-      session, [session, id, percent] { emit session->JobProgress(id, percent); },
-      Qt::QueuedConnection);
+  session_.dispatcher_.Post([session, id, percent] { emit session->JobProgress(id, percent); });
 }
 
 void TUpdaterSession::RequestWrite(uint64_t id) {

@@ -2,8 +2,8 @@
 // The session's end of its write jobs' calls (SessionJobs.cpp).
 //
 // Threads: LoadFirmware on the main thread inside the job's synchronous call; LogDevLine and
-// ShowProgress on the job's thread: the line goes to the event log and the step is posted to
-// the main thread, where one that arrives after its device went finds no view for it.
+// ShowProgress on the job's thread: the line goes to the event log, and the step is posted to
+// the main thread in the dispatcher's queue, ahead of the job's end handler.
 //
 // Ownership: the session owns it and outlives every job.
 

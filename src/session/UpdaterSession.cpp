@@ -1,5 +1,6 @@
 #include "UpdaterSession.h"
 
+#include "CrashReport.h"
 #include "HotPlugSource.h"
 #include "ReadVersion.h"
 #include "SessionWriteHost.h"
@@ -19,6 +20,9 @@ TUpdaterSession::TUpdaterSession(QObject* parent)
   // The file is the log's first consumer: a line that cannot be written there is told by a
   // line of its own, right after it.
   connect(&log_, &TEventLog::Line, this, &TUpdaterSession::WriteLogFile);
+  // A crash report ends with the log's last lines, kept where a crashed process can read them.
+  connect(&log_, &TEventLog::Line, this,
+          [](int, const std::string& line) { crash::NoteLogLine(line.data(), line.size()); });
 
   device_timer_.setObjectName(QStringLiteral("DevTimer"));
   device_timer_.setInterval(kDevTimerMs);

@@ -4,7 +4,8 @@
 // schedule (the 100 ms device timer, one more scan after a change that came during a scan, a
 // few more after a spoiled cycle), one write job per device, the image source and the event
 // log. The window and a headless program are views of it: they call its operations and follow
-// its signals.
+// its signals. Every finished log line also goes to the crash report's ring of last lines
+// (CrashReport.h).
 //
 // Its operations are split into files by concern:
 //   UpdaterSession.cpp  construction, libraries, timers, shutdown

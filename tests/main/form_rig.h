@@ -3,9 +3,11 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Dialogs.h"
 #include "DriverLibraries.h"
@@ -18,8 +20,23 @@ class TRecordingDialogs : public TDialogs {
   QStringList Errors;
   QString FileAnswer;
 
+  QStringList Details;  // of each box with details, in order
+  std::vector<TCrashReportView> CrashReports;
+  QString SaveAnswer;
+  std::vector<QUrl> OpenedUrls;
+
   void Error(const QString& text) override { Errors.push_back(text); }
   QString OpenFileName(QWidget*, const QString&, const QString&) override { return FileAnswer; }
+  void ErrorWithDetails(const QString& text, const QString& details) override {
+    Errors.push_back(text);
+    Details.push_back(details);
+  }
+  void CrashReport(const TCrashReportView& report) override { CrashReports.push_back(report); }
+  QString SaveFileName(QWidget*, const QString&) override { return SaveAnswer; }
+  bool OpenUrl(const QUrl& url) override {
+    OpenedUrls.push_back(url);
+    return true;
+  }
 };
 
 // Library tables filled by hand that list no devices, so that a scan started by the window's

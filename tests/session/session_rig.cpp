@@ -71,7 +71,10 @@ SessionRig::SessionRig(std::unique_ptr<TFtdiLibrary> ftdi, std::unique_ptr<TQlLi
   session.LoadDriverLibraries();
 }
 
-SessionRig::~SessionRig() = default;
+SessionRig::~SessionRig() {
+  // The session's last signals (its devices closed) reach the records below.
+  session_.reset();
+}
 
 bool SessionRig::Idle() const {
   return session_ && !session_->ScanRunning() && !session_->ScanDue();

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -42,7 +43,7 @@ class CountingWorker : public TWorkerThread {
 TEST(WorkerThread, StepsRunOnTheMainThreadInOrderThenTheEndHandler) {
   TDispatcher dispatcher;
   std::vector<std::string> lines;
-  auto* worker = new CountingWorker(dispatcher, lines, 5);
+  auto worker = std::make_unique<CountingWorker>(dispatcher, lines, 5);
   int ended = 0;
   int accepted_at_end = -1;
   worker->OnTerminate = [&](TWorkerThread* w) {
@@ -54,8 +55,8 @@ TEST(WorkerThread, StepsRunOnTheMainThreadInOrderThenTheEndHandler) {
   ASSERT_TRUE(dispatcher.PumpUntil([&] { return dispatcher.LiveWorkers() == 0; }, 10000));
   EXPECT_EQ(ended, 1);
   EXPECT_EQ(accepted_at_end, 5);
-  EXPECT_EQ(lines, (std::vector<std::string>{"line 0", "line 1", "line 2", "line 3", "line 4",
-                                             "end"}));
+  EXPECT_EQ(lines,
+            (std::vector<std::string>{"line 0", "line 1", "line 2", "line 3", "line 4", "end"}));
 }
 
 TEST(WorkerThread, ExceptionOfAMainThreadStepReachesTheWorker) {
@@ -71,7 +72,7 @@ TEST(WorkerThread, ExceptionOfAMainThreadStepReachesTheWorker) {
       }
     }
   };
-  auto* worker = new Thrower(dispatcher);
+  auto worker = std::make_unique<Thrower>(dispatcher);
   std::string seen;
   worker->OnTerminate = [&](TWorkerThread* w) { seen = static_cast<Thrower*>(w)->caught; };
   worker->Start();
@@ -82,11 +83,12 @@ TEST(WorkerThread, ExceptionOfAMainThreadStepReachesTheWorker) {
 TEST(WorkerThread, ShutdownStopsEveryWorkerWithoutDeadlockAndRunsTheirEndHandlers) {
   TDispatcher dispatcher;
   std::vector<std::string> lines;
-  std::vector<CountingWorker*> workers;
+  std::vector<std::unique_ptr<CountingWorker>> workers;
   int ended = 0;
   bool stopped_early = true;
   for (int i = 0; i < 4; ++i) {
-    auto* worker = new CountingWorker(dispatcher, lines, 1'000'000);
+    auto& worker =
+        workers.emplace_back(std::make_unique<CountingWorker>(dispatcher, lines, 1'000'000));
     worker->OnTerminate = [&](TWorkerThread* w) {
       ++ended;
       auto* cw = static_cast<CountingWorker*>(w);
@@ -108,10 +110,27 @@ TEST(WorkerThread, ShutdownStopsEveryWorkerWithoutDeadlockAndRunsTheirEndHandler
 TEST(WorkerThread, AThrowingEndHandlerStillReleasesTheWorker) {
   TDispatcher dispatcher;
   std::vector<std::string> lines;
-  auto* worker = new CountingWorker(dispatcher, lines, 1);
+  auto worker = std::make_unique<CountingWorker>(dispatcher, lines, 1);
   worker->OnTerminate = [](TWorkerThread*) { throw std::runtime_error("handler failed"); };
   worker->Start();
   EXPECT_THROW(dispatcher.PumpUntil([&] { return dispatcher.LiveWorkers() == 0; }, 10000),
                std::runtime_error);
+  EXPECT_EQ(dispatcher.LiveWorkers(), 0u);
+}
+
+// Its owner frees a worker in the end handler: nothing of the worker is touched after it (the
+// sanitized builds catch a touch).
+TEST(WorkerThread, TheEndHandlerMayFreeTheWorker) {
+  TDispatcher dispatcher;
+  std::vector<std::string> lines;
+  auto worker = std::make_unique<CountingWorker>(dispatcher, lines, 2);
+  int accepted = -1;
+  worker->OnTerminate = [&](TWorkerThread* w) {
+    accepted = static_cast<CountingWorker*>(w)->accepted;
+    worker.reset();
+  };
+  worker->Start();
+  ASSERT_TRUE(dispatcher.PumpUntil([&] { return worker == nullptr; }, 10000));
+  EXPECT_EQ(accepted, 2);
   EXPECT_EQ(dispatcher.LiveWorkers(), 0u);
 }
