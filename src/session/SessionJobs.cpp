@@ -29,6 +29,13 @@ void TSessionWriteHost::ShowProgress(TDevEntry& device, int percent) {
       Qt::QueuedConnection);
 }
 
+void TSessionWriteHost::ShowSteps(TDevEntry& device, const TJobSteps& steps) {
+  const uint64_t id = device.Id;
+  TUpdaterSession* session = &session_;
+  QMetaObject::invokeMethod(
+      session, [session, id, steps] { emit session->JobSteps(id, steps); }, Qt::QueuedConnection);
+}
+
 void TUpdaterSession::RequestWrite(uint64_t id) {
   for (const auto& entry : devices_) {
     if (entry->Id != id) {
@@ -59,8 +66,8 @@ void TUpdaterSession::StartWrite(TDevEntry& device) {
   auto job = std::make_unique<TWriteThread>(dispatcher_, *job_host_, channel_, device);
   job->OnTerminate = [this, id](TWorkerThread* worker) {
     const auto& ended = static_cast<const TWriteThread&>(*worker);
-    const TJobOutcome outcome{ended.Device.Serial, ended.ResultCode, ended.LastReply,
-                              ended.Elapsed};
+    const TJobOutcome outcome{ended.Device.Serial, ended.ResultCode, ended.LastReply, ended.Elapsed,
+                              ended.Steps};
     jobs_.erase(id);  // frees the job; nothing touches it after
     JobEnded(id, outcome);
   };
