@@ -1,15 +1,18 @@
-// Appends 200,000 coloured lines to the event log of a shown (offscreen) main window and prints
-// the time per line for the first and the last 10,000. The log has no line limit, so the last
-// lines must cost about what the first did.
+// Adds coloured lines (200,000 unless told) to the updater session's event log under a shown
+// (offscreen) main window, whose view appends each one, and prints the time per line for the first
+// 10,000, for the 10,000 before each tenth of the run, and for the last 10,000. The log has no line
+// limit, so the last lines must cost about what the first did.
 //
 // Usage: bench_log [lines]   (QT_QPA_PLATFORM defaults to offscreen)
 
 #include <time.h>
 
 #include <QCoreApplication>
+#include <QPlainTextEdit>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <vector>
 
 #include "Dialogs.h"
 #include "MainForm.h"
@@ -64,26 +67,48 @@ int main(int argc, char** argv) {
   form.Session().DeviceTimer().stop();
   QCoreApplication::processEvents();
 
-  TSpan window_start = TSpan::Now();
-  std::pair<double, double> first{};
+  QPlainTextEdit* view = form.findChild<QPlainTextEdit*>(QStringLiteral("reLog"));
+  if (view == nullptr) {
+    std::fprintf(stderr, "the window has no event log view reLog\n");
+    return 1;
+  }
+
+  // Windows of kWindow lines ending at the first kWindow lines and at every tenth of the run.
+  std::vector<int> ends = {kWindow};
+  for (int tenth = 1; tenth <= 10; ++tenth) {
+    ends.push_back(static_cast<int>(static_cast<long long>(lines) * tenth / 10));
+  }
+  std::vector<std::pair<double, double>> per_line(ends.size());
+  std::vector<TSpan> starts(ends.size());
+
   for (int i = 0; i < lines; ++i) {
-    if (i == lines - kWindow) {
-      window_start = TSpan::Now();
+    for (size_t w = 0; w < ends.size(); ++w) {
+      if (i == ends[w] - kWindow) {
+        starts[w] = TSpan::Now();
+      }
     }
+    // The whole road of a line: the session's log, its signal, the window's view.
     form.Session().Log().AddFormatted(i % 3, 1000 + i % 50,
                                       "(% 6d) Запись сектора %d: %08X, %d байт", i, i % 64,
                                       static_cast<unsigned>(i) * 512u, 512);
     if (i % kEventsEvery == 0) {
       QCoreApplication::processEvents();
     }
-    if (i == kWindow - 1) {
-      first = TSpan::Now().PerLine(window_start, kWindow);
+    for (size_t w = 0; w < ends.size(); ++w) {
+      if (i == ends[w] - 1) {
+        per_line[w] = TSpan::Now().PerLine(starts[w], kWindow);
+      }
     }
   }
-  const std::pair<double, double> last = TSpan::Now().PerLine(window_start, kWindow);
+  const std::pair<double, double> first = per_line.front();
+  const std::pair<double, double> last = per_line.back();
 
-  std::printf("lines appended: %d\n", lines);
+  std::printf("lines appended: %d (in the view: %d)\n", lines, view->blockCount());
   std::printf("                     wall us/line   cpu us/line\n");
+  for (size_t w = 1; w + 1 < ends.size(); ++w) {
+    std::printf("%d lines before %8d: %7.1f   %11.1f\n", kWindow, ends[w], per_line[w].first,
+                per_line[w].second);
+  }
   std::printf("first %d lines:  %10.1f   %11.1f\n", kWindow, first.first, first.second);
   std::printf("last %d lines:   %10.1f   %11.1f\n", kWindow, last.first, last.second);
   std::printf("last / first:        %10.2f   %11.2f\n", last.first / first.first,

@@ -62,7 +62,7 @@ TFirmwareFile ReadFirmwareFile(const std::string& path, size_t limit) {
   if (::stat(path.c_str(), &info) != 0 || S_ISDIR(info.st_mode)) {
     return Status(TFirmwareFile::kNotFound);
   }
-  // O_NONBLOCK: a pipe without a writer must not hang the window; it reads as empty.
+  // O_NONBLOCK: a pipe without a writer must not hang the program; it reads as empty.
   const TFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
   if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || S_ISDIR(info.st_mode)) {
     return Status(TFirmwareFile::kUnreadable);

@@ -1,5 +1,5 @@
 #pragma once
-// Tells the main window that the machine's device nodes changed, so that it rescans: the
+// Tells the session that the machine's device nodes changed, so that it rescans: the
 // kernel's device events of the usb and tty subsystems (libudev), and changes in the
 // directories where the driver libraries find their devices. A directory that does not exist
 // yet is awaited by watching its nearest existing parent.

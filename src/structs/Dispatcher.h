@@ -1,9 +1,10 @@
 #pragma once
 // The main thread's end of the worker protocol.
 //
-// Workers never touch widgets. They hand a step to the main thread and wait for it (RunSync:
-// log lines, progress, the image load), and after their body they post their end handler
-// (Post). The program drives this from Qt's event loop (Wake queues a call of
+// Workers never touch widgets. They hand a step to the main thread and wait for it only where a
+// result must come back (RunSync: the image load at the start of a job); their log lines and
+// progress go without waiting (the event log, posted steps); after their body they post their
+// end handler (Post). The program drives this from Qt's event loop (Wake queues a call of
 // ProcessPending); tests drive it with PumpUntil.
 //
 // Shutdown: a synchronous call into the main thread while the main thread waits for the
@@ -47,7 +48,7 @@ class TDispatcher {
   int ProcessPending();
 
   // Main thread, for tests and shutdown: serves queued steps until pred() is true or the time
-  // runs out. Returns pred().
+  // runs out, looking at pred() at least every few ms. Returns pred().
   bool PumpUntil(const std::function<bool()>& pred, int timeout_ms);
 
   // Main thread: stop every worker and wait for all of them, serving their calls meanwhile.

@@ -17,6 +17,7 @@
 #include "MainForm.h"
 #include "TrackerConfig.h"
 #include "TrackerHost.h"
+#include "tracker_images.h"
 
 namespace jobtest {
 
@@ -44,22 +45,9 @@ int OpenDevices();
 // libZIZUZ from beside the test, the stand-in D2XX from d2xx-sim/, both counting their opens.
 updater::TLibraryLoaders CountingLoaders();
 
-// A tracker in its boot loader with ROZI firmware on the map of processor_id and boot-loader
-// suffix, its flash filled with a pattern (so that untouched bytes can be told from erased).
-updater::sim::TrackerConfig BootTracker(const std::string& serial, updater::sim::DriverKind driver,
-                                        uint32_t processor_id = 0x26013F37,
-                                        const std::string& boot = "BOOT-1.05");
-
-// The embedded image's payload, as the image check hands it to a job.
-const std::vector<uint8_t>& EmbeddedPayload();
-
-// What a tracker's flash holds after a successful job, by the tracker's own sector map: the
-// payload at the first writable sector wherever a sector up to the payload's last non-empty
-// one holds data; the tracker's preload everywhere else (empty sectors are skipped, sectors
-// past the image are not part of the job).
-std::vector<uint8_t> ExpectedFlash(const updater::sim::SimSectorMap& map,
-                                   const std::vector<uint8_t>& preload,
-                                   const std::vector<uint8_t>& payload);
+using tracker_images::BootTracker;
+using tracker_images::EmbeddedPayload;
+using tracker_images::ExpectedFlash;
 
 // The main window, shown; automatic flashing as asked (set before its first scan). args: its
 // command line; while_box_open: what each box does while it is open.
