@@ -195,9 +195,8 @@ TEST(Station, WatchFlashesEachPluggedTrackerOnceUntilSignalled) {
   }));
   ASSERT_TRUE(rig.Host().Plug("5001"));
   ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject&) { return true; }));
-  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [&](const QJsonObject&) {
-    return Events(seen, "found", 5001).size() == 2;
-  }));
+  ASSERT_TRUE(StationRig::WaitEvent(
+      *station, seen, [&](const QJsonObject&) { return Events(seen, "found", 5001).size() == 2; }));
   // A tracker plugged after it shows that the station went on looking past the re-plug.
   rig.Add("serial=5004,driver=ql,mode=boot");
   ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5004)));
