@@ -7,6 +7,8 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "CrashReport.h"
+#include "DataFolders.h"
 #include "InstanceLock.h"
 #include "Station.h"
 #include "TerminationSignals.h"
@@ -38,6 +40,11 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   QCoreApplication::setApplicationName(QStringLiteral("veltorium-station"));
   QCoreApplication::setApplicationVersion(QStringLiteral(UPDATER_VERSION));
+  // A crash leaves a report beside the logs; one the last run left is named here, once.
+  const std::string app_path = QCoreApplication::applicationDirPath().toStdString() + '/';
+  const std::string logs = updater::DataFoldersFor(app_path).logs;
+  updater::crash::PrintUnseenReports(logs, "veltorium-station");
+  updater::crash::Install("veltorium-station", logs);
 
   QCommandLineParser parser;
   parser.setApplicationDescription(QString::fromUtf8(kDescription));
