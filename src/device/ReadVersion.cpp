@@ -20,6 +20,7 @@ TReadVersion::~TReadVersion() = default;
 
 void TReadVersion::Execute() {
   ErrorCode = 0;
+  Culprit = TScanCulprit{};
   LastReply = 0;
   StartTick = context_.Clock.Tick();
   Scan();

@@ -66,6 +66,8 @@ class TReadVersion : public TWorkerThread {
   int32_t ErrorCode = 0;
   int32_t LastReply = 0;  // no reply code is kept by a scan; travels in the cycle's error line
   int32_t ScanTime = 0;
+  // The first tracker of the cycle that would not open or answer.
+  TScanCulprit Culprit;
   // Trackers found but not ours to open (permission), told after the cycle's error line.
   std::vector<TScanNotice> Notices;
 

@@ -38,14 +38,21 @@ bool TReadVersion::IdentifyDevice(TDevEntry& dev) {
   TOpenFailure why;
   const bool opened = channel_.DevOpen(dev, &why);
   NoteOpenResult(dev, why);
+  const auto blame = [&] {
+    if (!Culprit.Found) {
+      Culprit = TScanCulprit{true, dev.Serial, dev.Driver, why.Path};
+    }
+  };
   if (!opened) {
     ErrorCode = kScanOpenFailed;
+    blame();
     return false;
   }
   if (QueryBootLoader(dev)) {
     dev.BootMode = true;
   } else if (!QueryFirmwareVersion(dev)) {
     ErrorCode = kScanNoAnswer;
+    blame();
   }
   // Once any device of the cycle has failed, the cycle is discarded: spare the others the
   // boot-loader start.

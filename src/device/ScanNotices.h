@@ -5,14 +5,25 @@
 // the device has been away.
 //
 // Threads: owned by the session and outlives every scan; one scan at a time uses it, and
-// the mutex keeps it sound should that ever change.
+// the mutex keeps it sound should that ever change. It also holds how a cycle names the
+// tracker that spoiled it (TScanCulprit), a plain value the scan hands to the session.
 
+#include <cstdint>
 #include <mutex>
 #include <set>
 #include <string>
 #include <string_view>
 
 namespace updater {
+
+// The tracker that spoiled a cycle: the cycle's error line does not say which it was, and on a
+// line of hubs every other tracker waits until it is pulled.
+struct TScanCulprit {
+  bool Found = false;  // false: no tracker spoiled the cycle
+  int32_t Serial = 0;
+  uint32_t Driver = 0;
+  std::string Path;  // the device node, where the library told it
+};
 
 class TScanNotices {
  public:

@@ -47,6 +47,9 @@ const TSector* TFlashRequests::SectorAt(int32_t sector) const {
 bool TFlashRequests::Exchange(std::span<const uint8_t> frame, uint16_t sector, uint32_t address,
                               bool is_write) {
   for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (attempt > 0) {
+      ++retries_;
+    }
     // A failed send is retried like a missing reply; the channel is not purged in between, so
     // a late reply to an earlier attempt may still answer this one.
     if (!channel_.DevWrite(device_, frame.data(), static_cast<uint32_t>(frame.size()))) {

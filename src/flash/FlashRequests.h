@@ -57,6 +57,8 @@ class TFlashRequests {
   int32_t LastReply() const { return last_reply_; }
   // The last WriteSector gave up because the job was abandoned, not because the device failed.
   bool Stopped() const { return stopped_; }
+  // Requests sent again (a failed send or no reply in time), over this object's life.
+  int32_t Retries() const { return retries_; }
 
  private:
   // The sector and address a request named, as its reply echoes them.
@@ -90,6 +92,7 @@ class TFlashRequests {
   // The request whose reply was last taken; a late copy of that reply is skipped.
   std::optional<TEcho> answered_;
   bool stopped_ = false;
+  int32_t retries_ = 0;
 };
 
 }  // namespace updater

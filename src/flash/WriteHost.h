@@ -15,6 +15,27 @@
 
 namespace updater {
 
+// How far a job has come, counted in what it sends: a headless view shows rates and the time
+// left from it, a report keeps the totals. Sectors and parts to write count only the sectors
+// that hold data (empty ones are skipped without a request).
+struct TJobSteps {
+  int32_t TotalParts = 0;      // 512-byte parts from the first to the last sector, empty ones too
+  int32_t PartsDone = 0;       // parts written or skipped
+  int32_t SectorsToWrite = 0;  // sectors that hold data
+  int32_t PartsToWrite = 0;    // their parts
+  int32_t SectorsErased = 0;
+  int32_t SectorsWritten = 0;
+  int32_t PartsWritten = 0;
+  int32_t Retries = 0;    // requests sent again after a failed send or a missing reply
+  int32_t FlashMs = 0;    // since the first erase request; 0 before it
+  int32_t ElapsedMs = 0;  // since the job began (its image load included)
+};
+
+// The time the rest of the job will take at the rate measured so far in it, in ms: every erase
+// and every part is one request and one reply, so the requests left at the requests' own pace.
+// -1 while nothing has been measured.
+int64_t EstimateMsLeft(const TJobSteps& steps);
+
 class TWriteHost {
  public:
   virtual ~TWriteHost() = default;
@@ -29,6 +50,10 @@ class TWriteHost {
 
   // The job's progress, 0 to 100, rising; 100 only when every part is done.
   virtual void ShowProgress(TDevEntry& device, int percent) = 0;
+
+  // The job's counts, after every step that changes them (job thread, like ShowProgress). A
+  // host that shows only the percentage leaves it alone.
+  virtual void ShowSteps(TDevEntry& /*device*/, const TJobSteps& /*steps*/) {}
 };
 
 }  // namespace updater

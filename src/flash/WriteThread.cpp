@@ -54,6 +54,34 @@ void TWriteThread::ShowProgress() {
     return;
   }
   host_.ShowProgress(Device, percent);
+  ShowSteps();
+}
+
+void TWriteThread::ShowSteps() {
+  Steps.TotalParts = TotalParts;
+  Steps.PartsDone = PartsDone;
+  if (requests_ != nullptr) {
+    Steps.Retries = requests_->Retries();
+  }
+  Steps.FlashMs =
+      flash_start_tick_ == 0 ? 0 : static_cast<int32_t>(TickCount() - flash_start_tick_);
+  Steps.ElapsedMs = ElapsedMs();
+  if (!abandoned_ && !dispatcher_.ShuttingDown()) {
+    host_.ShowSteps(Device, Steps);
+  }
+}
+
+int64_t EstimateMsLeft(const TJobSteps& steps) {
+  const int64_t done = steps.SectorsErased + steps.PartsWritten;
+  const int64_t left = std::max(0, steps.SectorsToWrite - steps.SectorsErased) +
+                       std::max(0, steps.PartsToWrite - steps.PartsWritten);
+  if (left == 0) {
+    return 0;
+  }
+  if (done == 0 || steps.FlashMs <= 0) {
+    return -1;
+  }
+  return left * steps.FlashMs / done;
 }
 
 int32_t TWriteThread::ElapsedMs() const {
@@ -62,6 +90,7 @@ int32_t TWriteThread::ElapsedMs() const {
 
 void TWriteThread::PartWritten() {
   ++PartsDone;
+  ++Steps.PartsWritten;
   ShowProgress();
 }
 
@@ -136,6 +165,12 @@ int32_t TWriteThread::BuildImage() {
 void TWriteThread::RunSectors() {
   ThreadLog(kLogNormal, "Прошивается сектора с %d по %d", FirstSector, LastSector);
   PartsDone = 0;
+  for (int32_t sector = FirstSector; sector <= LastSector; ++sector) {
+    if (!SectorEmpty(sector)) {
+      ++Steps.SectorsToWrite;
+      Steps.PartsToWrite += SectorParts(sector);
+    }
+  }
   if (abandoned_) {
     // Shutting down before the device was touched: leave it alone.
     ResultCode = kWriteInterrupted;
@@ -148,6 +183,13 @@ void TWriteThread::RunSectors() {
   TFlashRequests requests(channel_, Device, *SectorMap, Image,
                           UsesNewerCommands(Device.ProcessorId, Device.BootVersion, ImageVersion),
                           StartTick, *this);
+  requests_ = &requests;
+  // The pace is measured from the first request on: the image load and the open are no part of
+  // what is left.
+  flash_start_tick_ = TickCount();
+  if (flash_start_tick_ == 0) {
+    flash_start_tick_ = 1;
+  }
   int32_t sector = FirstSector;
   for (; sector <= LastSector && !Stopped(); ++sector) {
     ThreadLog(kLogNormal, "(% 6d) Перепрошивка сектора %d:", ElapsedMs(), sector);
@@ -161,14 +203,20 @@ void TWriteThread::RunSectors() {
       ResultCode = kWriteEraseFailed;
       break;
     }
+    ++Steps.SectorsErased;
+    ShowSteps();
     if (!requests.WriteSector(sector)) {
       if (!requests.Stopped()) {
         ResultCode = kWriteWriteFailed;
       }
       break;
     }
+    ++Steps.SectorsWritten;
   }
   LastReply = requests.LastReply();
+  Steps.Retries = requests.Retries();
+  Steps.FlashMs = static_cast<int32_t>(TickCount() - flash_start_tick_);
+  requests_ = nullptr;
   // A loop the terminate flag (or a refused hand-over) cut short has not written the image.
   if (ResultCode == kWriteSucceeded && sector <= LastSector) {
     ResultCode = kWriteInterrupted;
@@ -185,6 +233,9 @@ void TWriteThread::Execute() {
   FirstSector = LastSector = -1;
   SectorMap = nullptr;
   Image.clear();
+  Steps = TJobSteps{};
+  requests_ = nullptr;
+  flash_start_tick_ = 0;
 
   switch (LoadImage()) {
     case TLoad::Refused:
@@ -209,6 +260,9 @@ void TWriteThread::Execute() {
   Image.clear();
   Image.shrink_to_fit();
   Elapsed = static_cast<int32_t>(TickCount() - StartTick);
+  Steps.TotalParts = TotalParts;
+  Steps.PartsDone = PartsDone;
+  Steps.ElapsedMs = Elapsed;
 }
 
 }  // namespace updater

@@ -52,7 +52,10 @@ class TWriteThread : public TWorkerThread, private TFlashJobHooks {
   uint32_t StartTick = 0;
   int32_t TotalParts = 0;  // 512-byte parts from FirstSector to the end of LastSector
   int32_t PartsDone = 0;   // parts written or skipped so far
-  std::string MsgText;     // the line being handed to the event log
+  // The counts behind the percentage (PartsDone and TotalParts mirror the two above), for the
+  // end handler and for ShowSteps.
+  TJobSteps Steps;
+  std::string MsgText;  // the line being handed to the event log
   uint8_t MsgLevel = 0;
 
  protected:
@@ -73,6 +76,8 @@ class TWriteThread : public TWorkerThread, private TFlashJobHooks {
   void ThreadLog(int level, const char* format, ...) __attribute__((format(printf, 3, 4)));
   void HandOver(int level, std::string text);
   void ShowProgress();
+  // Brings Steps up to date and hands it to the host.
+  void ShowSteps();
   int32_t ElapsedMs() const;
   // Asked to stop, or the device was unplugged during the job.
   bool Stopped() const { return Terminated() || Device.Unplugged.load(); }
@@ -87,7 +92,9 @@ class TWriteThread : public TWorkerThread, private TFlashJobHooks {
   TWriteHost& host_;
   const TDeviceChannel& channel_;
   TLogSink sink_;
-  bool abandoned_ = false;  // job thread only
+  bool abandoned_ = false;                    // job thread only
+  const TFlashRequests* requests_ = nullptr;  // while the sectors run; job thread only
+  uint32_t flash_start_tick_ = 0;             // the first erase request; 0 before it
 };
 
 }  // namespace updater

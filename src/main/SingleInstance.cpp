@@ -1,13 +1,7 @@
 #include "SingleInstance.h"
 
-#include <pwd.h>
-#include <unistd.h>
-
-#include <QDir>
 #include <QLocalServer>
 #include <QLocalSocket>
-#include <QStandardPaths>
-#include <vector>
 
 namespace updater {
 
@@ -15,50 +9,17 @@ Q_LOGGING_CATEGORY(lcInstance, "updater.instance", QtInfoMsg)
 
 namespace {
 
-constexpr char kBaseName[] = "ZIZUZFirmwareLoaderBaseMutex";
 constexpr char kRestoreRequest[] = "restore\n";
-constexpr int kLockWaitMs = 50;
 constexpr int kSocketWaitMs = 1000;
-
-QString UserName() {
-  std::vector<char> buffer(16384);
-  passwd entry{};
-  passwd* found = nullptr;
-  if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 &&
-      found != nullptr && found->pw_name != nullptr) {
-    return QString::fromLocal8Bit(found->pw_name);
-  }
-  return QString::number(::getuid());
-}
-
-QString BasePath() {
-  QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-  if (folder.isEmpty()) {
-    folder = QDir::tempPath();
-  }
-  QDir().mkpath(folder);
-  return folder + QLatin1Char('/') + QLatin1String(kBaseName) + QLatin1Char('-') + UserName();
-}
 
 }  // namespace
 
-TSingleInstance::TSingleInstance() : base_(BasePath()), lock_(LockPath()) {
-  // Age alone never makes the lock stale: a running instance may hold it for days. A lock
-  // whose process has died is still taken over.
-  lock_.setStaleLockTime(0);
-}
+TSingleInstance::TSingleInstance() = default;
 
 TSingleInstance::~TSingleInstance() {
   if (server_) {
     server_->close();
   }
-}
-
-TSingleInstance::TLock TSingleInstance::TryLock() {
-  if (lock_.tryLock(kLockWaitMs)) {
-    return TLock::Owned;
-  }
-  return lock_.error() == QLockFile::LockFailedError ? TLock::Held : TLock::Unavailable;
 }
 
 bool TSingleInstance::Listen() {

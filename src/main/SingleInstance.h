@@ -1,7 +1,8 @@
 #pragma once
-// One running updater per user. The first instance owns a lock file and serves a local socket;
-// a later start finds the lock taken, asks the running instance over the socket to restore its
-// window, and ends.
+// One running updater per user. The first instance owns the package's instance lock
+// (InstanceLock.h, shared with the headless station) and serves a local socket; a later start
+// finds the lock taken, asks the running instance over the socket to restore its window, and
+// ends.
 //
 // Both names derive from ZIZUZFirmwareLoaderBaseMutex and the user and live in the user's
 // runtime folder. A lock left by a killed instance is taken over (its process is gone), and so
@@ -9,11 +10,12 @@
 //
 // Threads: main thread.
 
-#include <QLockFile>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QString>
 #include <memory>
+
+#include "InstanceLock.h"
 
 class QLocalServer;
 
@@ -30,13 +32,11 @@ class TSingleInstance : public QObject {
   TSingleInstance();
   ~TSingleInstance() override;
 
-  enum class TLock {
-    Owned,        // this is the first instance until destruction
-    Held,         // another instance holds the lock
-    Unavailable,  // no lock file can be made here (folder missing or not writable)
-  };
+  using TLock = TInstanceLock::TLock;
   // Waits at most 50 ms for the lock.
-  TLock TryLock();
+  TLock TryLock() { return lock_.TryLock(); }
+  // The program that holds the lock (another instance, or the station); false when unknown.
+  bool Holder(QString& program, qint64& pid) const { return lock_.Holder(program, pid); }
 
   // First instance: starts serving restore requests. False when the socket cannot be served.
   bool Listen();
@@ -45,8 +45,8 @@ class TSingleInstance : public QObject {
   // answered (for example while it is still starting).
   bool SendRestore() const;
 
-  QString LockPath() const { return base_ + QStringLiteral(".lock"); }
-  QString ServerPath() const { return base_ + QStringLiteral(".socket"); }
+  QString LockPath() const { return lock_.LockPath(); }
+  QString ServerPath() const { return lock_.BasePath() + QStringLiteral(".socket"); }
 
  signals:
   void RestoreRequested();
@@ -54,8 +54,7 @@ class TSingleInstance : public QObject {
  private:
   void Accept();
 
-  QString base_;  // runtime folder + name, without suffix
-  QLockFile lock_;
+  TInstanceLock lock_;
   std::unique_ptr<QLocalServer> server_;
 };
 

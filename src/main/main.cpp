@@ -44,7 +44,14 @@ int main(int argc, char** argv) {
     const auto lock = instance.TryLock();
     if (lock == updater::TSingleInstance::TLock::Held) {
       // Another instance runs, or is still starting and cannot answer yet: either way this
-      // one ends quietly.
+      // one ends quietly. The headless station has no window to restore: say that it holds
+      // the trackers.
+      QString holder;
+      qint64 pid = 0;
+      if (instance.Holder(holder, pid) && holder != QCoreApplication::applicationName()) {
+        std::fprintf(stderr, "%s (pid %lld) holds the trackers\n", qPrintable(holder),
+                     static_cast<long long>(pid));
+      }
       instance.SendRestore();
       return 0;
     }

@@ -29,6 +29,12 @@ void TSessionWriteHost::ShowProgress(TDevEntry& device, int percent) {
   session_.dispatcher_.Post([session, id, percent] { emit session->JobProgress(id, percent); });
 }
 
+void TSessionWriteHost::ShowSteps(TDevEntry& device, const TJobSteps& steps) {
+  const uint64_t id = device.Id;
+  TUpdaterSession* session = &session_;
+  session_.dispatcher_.Post([session, id, steps] { emit session->JobSteps(id, steps); });
+}
+
 void TUpdaterSession::RequestWrite(uint64_t id) {
   for (const auto& entry : devices_) {
     if (entry->Id != id) {
@@ -59,8 +65,8 @@ void TUpdaterSession::StartWrite(TDevEntry& device) {
   auto job = std::make_unique<TWriteThread>(dispatcher_, *job_host_, channel_, device);
   job->OnTerminate = [this, id](TWorkerThread* worker) {
     const auto& ended = static_cast<const TWriteThread&>(*worker);
-    const TJobOutcome outcome{ended.Device.Serial, ended.ResultCode, ended.LastReply,
-                              ended.Elapsed};
+    const TJobOutcome outcome{ended.Device.Serial, ended.ResultCode, ended.LastReply, ended.Elapsed,
+                              ended.Steps};
     jobs_.erase(id);  // frees the job; nothing touches it after
     JobEnded(id, outcome);
   };

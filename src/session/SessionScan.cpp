@@ -73,6 +73,9 @@ void TUpdaterSession::ScanDone(TReadVersion& scan) {
   } else if (retry) {
     device_timer_.start();
   }
+  if (!stopped) {
+    emit ScanEnded(scan.ErrorCode);
+  }
 }
 
 void TUpdaterSession::MergeScan(TReadVersion& scan) {
@@ -87,6 +90,17 @@ void TUpdaterSession::MergeScan(TReadVersion& scan) {
     log_.AddFormatted(kLogError, 0,
                       "(% 6d)Ошибка %d поиске новых устройств. Последний код ответа прибора %d",
                       scan.ScanTime, scan.ErrorCode, scan.LastReply);
+    // On an unattended line every other tracker waits until this one is pulled: name it.
+    if (scan.Culprit.Found) {
+      const TScanCulprit& culprit = scan.Culprit;
+      std::string text = Format("Поиск остановил прибор %d: драйвер %s", culprit.Serial,
+                                DriverKindName(culprit.Driver));
+      if (!culprit.Path.empty()) {
+        text += ", порт " + culprit.Path;
+      }
+      log_.Add(kLogError, culprit.Serial, text);
+      emit ScanSpoiled(scan.ErrorCode, culprit);
+    }
     log_notices();
     return;
   }

@@ -1,9 +1,9 @@
 #pragma once
 // The session's end of its write jobs' calls (SessionJobs.cpp).
 //
-// Threads: LoadFirmware on the main thread inside the job's synchronous call; LogDevLine and
-// ShowProgress on the job's thread: the line goes to the event log, and the step is posted to
-// the main thread in the dispatcher's queue, ahead of the job's end handler.
+// Threads: LoadFirmware on the main thread inside the job's synchronous call; LogDevLine,
+// ShowProgress and ShowSteps on the job's thread: the line goes to the event log, and the steps
+// are posted to the main thread in the dispatcher's queue, ahead of the job's end handler.
 //
 // Ownership: the session owns it and outlives every job.
 
@@ -20,6 +20,7 @@ class TSessionWriteHost final : public TWriteHost {
   bool LoadFirmware(TFirmwareBlockList& blocks, TFirmwareVersion& version) override;
   void LogDevLine(int kind, int32_t serial, const std::string& text) override;
   void ShowProgress(TDevEntry& device, int percent) override;
+  void ShowSteps(TDevEntry& device, const TJobSteps& steps) override;
 
  private:
   TUpdaterSession& session_;

@@ -15,6 +15,10 @@ constexpr int kRescanTimerMs = 3000;
 
 }  // namespace
 
+const char* DriverKindName(uint32_t driver) {
+  return driver == kDriverFtdi ? "FTDI" : "QL";
+}
+
 TUpdaterSession::TUpdaterSession(QObject* parent)
     : QObject(parent), device_timer_(this), rescan_timer_(this) {
   // The file is the log's first consumer: a line that cannot be written there is told by a

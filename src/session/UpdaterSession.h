@@ -43,6 +43,7 @@
 #include "FirmwareVersion.h"
 #include "QtDispatcher.h"
 #include "ScanNotices.h"
+#include "WriteHost.h"
 #include "WriteResult.h"
 
 namespace updater {
@@ -57,6 +58,9 @@ struct TLibraryLoaders {
   std::function<std::unique_ptr<TFtdiLibrary>(const std::string& app_dir)> Ftdi = LoadFtdiLibrary;
   std::function<std::unique_ptr<TQlLibrary>(const std::string& app_dir)> Ql = LoadQLLibrary;
 };
+
+// How the log and a headless view name a driver kind: "FTDI" or "QL" (the maker's library).
+const char* DriverKindName(uint32_t driver);
 
 // A device as a view first shows it.
 struct TDeviceShown {
@@ -82,6 +86,7 @@ struct TJobOutcome {
   int32_t ResultCode = kWriteSucceeded;
   int32_t LastReply = 0;
   int32_t Elapsed = 0;  // ms
+  TJobSteps Steps;      // the job's final counts
 };
 
 class TUpdaterSession : public QObject {
@@ -175,8 +180,16 @@ class TUpdaterSession : public QObject {
   void DeviceChanged(uint64_t id, const TDeviceStatus& status);
   void DeviceRemoved(uint64_t id);
   void JobProgress(uint64_t id, int percent);
+  // The job's counts behind each progress step and each erase (after JobProgress of the same
+  // step); a view that shows only the percentage need not follow it.
+  void JobSteps(uint64_t id, const TJobSteps& steps);
   void JobDone(uint64_t id, const TJobOutcome& outcome);
   void ImageLoaded(const TFirmwareVersion& version);
+  // A scan's end, after its merge and after the next scan or retry has been scheduled (0: the
+  // cycle was whole); not for a scan stopped by the shutdown.
+  void ScanEnded(int32_t error_code);
+  // A scan cycle failed (its code) because of this tracker; after the log has named it.
+  void ScanSpoiled(int32_t error_code, const TScanCulprit& culprit);
 
  private:
   friend class TSessionWriteHost;

@@ -56,7 +56,7 @@ TEST_P(WriteDoneShows, ThePanelTextAndTheLogLineOfItsOutcome) {
   dev.Removed = o.removed;
   form.Panel(id)->btnWrite->setEnabled(false);
 
-  form.Session().JobEnded(id, TJobOutcome{4711, o.result, o.last_reply, 1234});
+  form.Session().JobEnded(id, TJobOutcome{4711, o.result, o.last_reply, 1234, {}});
 
   const QStringList log = window.LogLines();
   if (o.removed) {

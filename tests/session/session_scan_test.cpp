@@ -87,7 +87,10 @@ TEST(SessionScan, OpenFailureAddsNoDeviceAndLogsTheCycleError) {
   ASSERT_TRUE(Eventually([&] { return rig.lines.size() >= 2 && rig.Idle(); }));
   EXPECT_EQ(rig.Session().DeviceCount(), 0u);
   EXPECT_TRUE(rig.events.empty());
-  for (const Line& line : rig.lines) {
+  // Each cycle's line is followed by one that names the tracker that spoiled it.
+  ASSERT_EQ(rig.lines.size() % 2, 0u);
+  for (size_t i = 0; i < rig.lines.size(); i += 2) {
+    const Line& line = rig.lines[i];
     EXPECT_EQ(line.kind, 1);
     EXPECT_EQ(line.serial, 0);
     EXPECT_TRUE(std::regex_match(
@@ -95,6 +98,7 @@ TEST(SessionScan, OpenFailureAddsNoDeviceAndLogsTheCycleError) {
         std::regex("\\( {0,5}\\d{1,6}\\)Ошибка 7 поиске новых устройств\\. Последний код ответа "
                    "прибора 0")))
         << line.text;
+    EXPECT_EQ(rig.lines[i + 1], (Line{1, 3302, "Поиск остановил прибор 3302: драйвер QL"}));
   }
 }
 

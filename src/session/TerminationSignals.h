@@ -1,7 +1,8 @@
 #pragma once
-// SIGTERM and SIGINT end the program the way the window's close button does, so that the
-// shutdown sequence runs. The signal handler only writes a byte into a socket pair; the main
-// thread's event loop reads it and runs the action there.
+// SIGTERM and SIGINT end the program through its own shutdown sequence (the window: as its close
+// button does; the headless station: running jobs finish first). The signal handler only writes
+// a byte into a socket pair; the main thread's event loop reads it and runs the action there,
+// once for the signals that came since it last ran.
 //
 // Threads: constructed and destroyed on the main thread; one instance at a time.
 

@@ -1,0 +1,408 @@
+// The station through its command line: list, flashing several trackers with the report,
+// watch mode, exit codes, the time-left estimate, a killed station's report, signals, and the
+// tracker that spoils the scan.
+
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <QCryptographicHash>
+#include <QSysInfo>
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <set>
+
+#include "BootFrame.h"
+#include "EmbeddedImage.h"
+#include "station_rig.h"
+
+namespace station_test {
+namespace {
+
+using updater::sim::FinishState;
+
+constexpr char kSuccessText[] = "Обновление прошивки завершено успешно";
+
+int Int(const QJsonObject& event, const char* key) {
+  return event[QLatin1String(key)].toInt();
+}
+
+std::string Str(const QJsonObject& event, const char* key) {
+  return event[QLatin1String(key)].toString().toStdString();
+}
+
+// Sectors the tracker was asked to erase.
+int ErasedSectors(const StationRig& rig, const std::string& serial) {
+  std::set<int> sectors;
+  for (const auto& request : const_cast<StationRig&>(rig).Host().Requests(serial)) {
+    if (request.code == updater::kBootEraseNew || request.code == updater::kBootEraseOld) {
+      sectors.insert(request.sector);
+    }
+  }
+  return static_cast<int>(sectors.size());
+}
+
+std::string EmbeddedChecksum() {
+  const std::vector<uint8_t> image = updater::ReadEmbeddedImage().value();
+  return QCryptographicHash::hash(QByteArray(reinterpret_cast<const char*>(image.data()),
+                                             static_cast<qsizetype>(image.size())),
+                                  QCryptographicHash::Sha256)
+      .toHex()
+      .toStdString();
+}
+
+TEST(Station, ListsEveryTrackerAndSendsARunningOneIntoItsBootLoader) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=3001,driver=ftdi,mode=boot,boot=BOOT-1.07");
+  rig.Add("serial=3002,driver=ql,mode=firmware,fw=ROZI-1.12");
+  rig.Add("serial=3003,driver=ql,mode=boot,cpu=0x400FE000");
+
+  const Finished run = rig.Run({"list", "--json"});
+  ASSERT_EQ(run.code, 0) << run.err << run.out;
+  const std::vector<QJsonObject> found = Events(run.events, "found");
+  ASSERT_EQ(found.size(), 3u) << run.out;
+  struct Row {
+    int serial;
+    const char* driver;
+    const char* mode;
+    const char* firmware;
+    const char* processor;
+    bool replug;
+  };
+  const Row rows[] = {{3001, "ftdi", "boot", "ROZI-1.15", "0x26013F37", false},
+                      {3002, "ql", "firmware", "ROZI-1.12", "0x00000000", true},
+                      {3003, "ql", "boot", "ROZI-1.15", "0x400FE000", false}};
+  for (size_t i = 0; i < 3; ++i) {
+    SCOPED_TRACE(rows[i].serial);
+    EXPECT_EQ(Int(found[i], "serial"), rows[i].serial);
+    EXPECT_EQ(Str(found[i], "driver"), rows[i].driver);
+    EXPECT_EQ(Str(found[i], "mode"), rows[i].mode);
+    EXPECT_EQ(Str(found[i], "firmware"), rows[i].firmware);
+    EXPECT_EQ(Str(found[i], "processor"), rows[i].processor);
+    EXPECT_EQ(found[i][QStringLiteral("waits_replug")].toBool(), rows[i].replug);
+  }
+  EXPECT_EQ(Str(found[0], "boot_loader"), "BOOT-1.7");
+  EXPECT_EQ(Str(found[1], "boot_loader"), "");
+  // The scan's own identification: the running tracker was told to start its boot loader, and
+  // nothing was written to any of them.
+  EXPECT_TRUE(rig.Host().WaitUntil(
+      "3002", [](const auto& s) { return s.mode == updater::sim::TrackerMode::BootLoader; },
+      std::chrono::seconds(30)));
+  EXPECT_EQ(ErasedSectors(rig, "3001"), 0);
+  EXPECT_TRUE(Events(run.events, "start").empty());
+
+  // Without --json: one plain line per tracker.
+  const Finished plain = rig.Run({"list"});
+  ASSERT_EQ(plain.code, 0) << plain.err;
+  EXPECT_NE(plain.out.find("3001  ftdi  boot"), std::string::npos) << plain.out;
+  EXPECT_NE(plain.out.find("3003  ql    boot"), std::string::npos) << plain.out;
+}
+
+TEST(Station, FlashesFourAtOnceAndReportsEachJobFieldByField) {
+  StationRig rig(/*replug_ms=*/1000);
+  rig.Add("serial=4001,driver=ftdi,mode=boot");
+  rig.Add("serial=4002,driver=ftdi,mode=boot,boot=BOOT-1.07");
+  rig.Add("serial=4003,driver=ql,mode=firmware,fw=ROZI-1.12");
+  rig.Add("serial=4004,driver=ql,mode=boot,cpu=0x400FE000");
+  const std::string report = rig.Dir() + "/report, \"line 3\".csv";
+
+  const Finished run = rig.Run({"flash", "--json", "--report", QString::fromStdString(report)});
+  ASSERT_EQ(run.code, 0) << run.err << run.out;
+  for (const char* serial : {"4001", "4002", "4003", "4004"}) {
+    EXPECT_EQ(rig.Host().Status(serial).finish, FinishState::Succeeded) << serial;
+  }
+  const std::vector<QJsonObject> starts = Events(run.events, "start");
+  ASSERT_EQ(starts.size(), 4u) << run.out;
+  ASSERT_EQ(Events(run.events, "mode", 4003).size(), 1u) << run.out;
+  const std::vector<QJsonObject> summary = Events(run.events, "summary");
+  ASSERT_EQ(summary.size(), 1u);
+  EXPECT_EQ(Int(summary[0], "flashed"), 4);
+  EXPECT_EQ(Int(summary[0], "exit_code"), 0);
+
+  bool complete = false;
+  const auto rows = ReadCsv(report, &complete);
+  ASSERT_TRUE(complete);
+  ASSERT_EQ(rows.size(), 5u);
+  const std::vector<std::string> header = {"time",        "host",           "serial",
+                                           "driver",      "processor",      "firmware_before",
+                                           "boot_loader", "image_version",  "image_checksum",
+                                           "result_code", "result_text",    "duration_ms",
+                                           "retries",     "sectors_erased", "sectors_written"};
+  EXPECT_EQ(rows[0], header);
+  struct Expect {
+    const char* driver;
+    const char* processor;
+    const char* before;
+    const char* loader;
+  };
+  const std::map<std::string, Expect> expected = {
+      {"4001", {"ftdi", "0x26013F37", "ROZI-1.15", "BOOT-1.5"}},
+      {"4002", {"ftdi", "0x26013F37", "ROZI-1.15", "BOOT-1.7"}},
+      {"4003", {"ql", "0x26013F37", "ROZI-1.12", "BOOT-1.5"}},
+      {"4004", {"ql", "0x400FE000", "ROZI-1.15", "BOOT-1.5"}}};
+  std::set<std::string> serials;
+  const std::string checksum = EmbeddedChecksum();
+  for (size_t i = 1; i < rows.size(); ++i) {
+    const auto& row = rows[i];
+    ASSERT_EQ(row.size(), header.size());
+    SCOPED_TRACE(row[2]);
+    serials.insert(row[2]);
+    const Expect& want = expected.at(row[2]);
+    // Local time with its zone: 2024-05-01T12:00:00+02:00
+    EXPECT_EQ(row[0].size(), 25u) << row[0];
+    EXPECT_TRUE(row[0][19] == '+' || row[0][19] == '-') << row[0];
+    EXPECT_EQ(row[1], QSysInfo::machineHostName().toStdString());
+    EXPECT_EQ(row[3], want.driver);
+    EXPECT_EQ(row[4], want.processor);
+    EXPECT_EQ(row[5], want.before);
+    EXPECT_EQ(row[6], want.loader);
+    EXPECT_EQ(row[7], "ROZI-1.16");
+    EXPECT_EQ(row[8], checksum);
+    EXPECT_EQ(row[9], "0");
+    EXPECT_EQ(row[10], kSuccessText);
+    EXPECT_GT(std::stoi(row[11]), 0);
+    EXPECT_EQ(row[12], "0");
+    const int erased = ErasedSectors(rig, row[2]);
+    EXPECT_GT(erased, 0);
+    EXPECT_EQ(row[13], std::to_string(erased));
+    EXPECT_EQ(row[14], std::to_string(erased));
+  }
+  EXPECT_EQ(serials.size(), 4u);
+}
+
+TEST(Station, WatchFlashesEachPluggedTrackerOnceUntilSignalled) {
+  StationRig rig(/*replug_ms=*/1000);
+  rig.Add("serial=5001,driver=ql,mode=boot");
+  std::unique_ptr<QProcess> station = rig.Start({"flash", "--watch", "--json"});
+  std::vector<QJsonObject> seen;
+  const auto done_of = [](int serial) {
+    return [serial](const QJsonObject& e) {
+      return e[QStringLiteral("event")] == QStringLiteral("done") &&
+             e[QStringLiteral("serial")].toInt() == serial;
+    };
+  };
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5001)));
+  // Plugged in later, while the station watches: one in its firmware, one of the FTDI kind.
+  rig.Add("serial=5002,driver=ql,mode=firmware");
+  rig.Add("serial=5003,driver=ftdi,mode=boot");
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5002)));
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5003)));
+  // A finished tracker plugged in again is seen, and not flashed again.
+  ASSERT_TRUE(rig.Host().Unplug("5001"));
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("removed") &&
+           e[QStringLiteral("serial")].toInt() == 5001;
+  }));
+  ASSERT_TRUE(rig.Host().Plug("5001"));
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject&) { return true; }));
+  ASSERT_TRUE(StationRig::WaitEvent(
+      *station, seen, [&](const QJsonObject&) { return Events(seen, "found", 5001).size() == 2; }));
+  // A tracker plugged after it shows that the station went on looking past the re-plug.
+  rig.Add("serial=5004,driver=ql,mode=boot");
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5004)));
+  ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+  const Finished run = StationRig::End(*station, seen);
+  EXPECT_EQ(run.code, 0) << run.err << run.out;
+  EXPECT_EQ(Events(run.events, "start", 5001).size(), 1u);
+  const std::vector<QJsonObject> summary = Events(run.events, "summary");
+  ASSERT_EQ(summary.size(), 1u) << run.out;
+  EXPECT_EQ(Int(summary[0], "flashed"), 4);
+  EXPECT_EQ(Int(summary[0], "failed"), 0);
+}
+
+TEST(Station, ExitCodes) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=6001,driver=ql,mode=boot");
+  const std::string bad_image = rig.Dir() + "/bad.eraw";
+  std::ofstream(bad_image) << "not an image at all";
+
+  struct Case {
+    const char* name;
+    QStringList args;
+    int code;
+    const char* says;  // on stderr
+  };
+  const Case cases[] = {
+      {"no command", {}, 2, "list or flash"},
+      {"unknown option", {"flash", "--fast"}, 2, "fast"},
+      {"again without watch", {"flash", "--again"}, 2, "--again needs --watch"},
+      {"flash option on list", {"list", "--serial", "6001"}, 2, "belongs to flash"},
+      {"bad serial", {"flash", "--serial", "x1"}, 2, "serial"},
+      {"report folder missing",
+       {"flash", "--report", QString::fromStdString(rig.Dir() + "/none/r.csv")},
+       2,
+       "report file cannot be written"},
+      {"image fails its checks",
+       {"flash", "--image", QString::fromStdString(bad_image)},
+       3,
+       "image cannot be loaded"},
+      {"image missing",
+       {"flash", "--image", QString::fromStdString(rig.Dir() + "/no.eraw")},
+       3,
+       "image cannot be loaded"},
+      {"named tracker never appears", {"flash", "--serial", "6999", "--wait", "3"}, 4, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Finished run = rig.Run(c.args);
+    EXPECT_EQ(run.code, c.code) << run.err << run.out;
+    EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+  }
+  // None of these touched the tracker beyond the scan's questions.
+  EXPECT_EQ(ErasedSectors(rig, "6001"), 0);
+  EXPECT_EQ(rig.Host().Status("6001").finish, FinishState::None);
+
+  // A job that fails: 1, and its code in the output.
+  rig.Add("serial=6002,driver=ql,mode=boot,locked");
+  const Finished failed = rig.Run({"flash", "--json", "--serial", "6002"});
+  EXPECT_EQ(failed.code, 1) << failed.err << failed.out;
+  const auto done = Events(failed.events, "done", 6002);
+  ASSERT_EQ(done.size(), 1u);
+  EXPECT_NE(Int(done[0], "code"), 0);
+  EXPECT_EQ(Str(done[0], "text"), "Прибор заблокирован");
+
+  // One program at a time: a watching station holds the trackers; a second one says so.
+  std::unique_ptr<QProcess> holder = rig.Start({"flash", "--watch", "--serial", "6001", "--json"});
+  std::vector<QJsonObject> seen;
+  ASSERT_TRUE(StationRig::WaitEvent(*holder, seen, [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("done");
+  }));
+  const Finished second = rig.Run({"list"});
+  EXPECT_EQ(second.code, 5) << second.err;
+  EXPECT_NE(second.err.find("veltorium-station (pid " + std::to_string(holder->processId()) +
+                            ") holds the trackers"),
+            std::string::npos)
+      << second.err;
+  ::kill(static_cast<pid_t>(holder->processId()), SIGTERM);
+  EXPECT_EQ(StationRig::End(*holder, seen).code, 0);
+}
+
+// Time left after the first quarter of a job is within 20 % of the time the job then really
+// took, both measured by the job's own clock (its flash time), not by this test's.
+TEST(Station, TimeLeftIsWithinAFifthOfTheTruthAfterTheFirstQuarter) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=7001,driver=ql,mode=boot,delay=25");
+  const Finished run = rig.Run({"flash", "--json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto done = Events(run.events, "done", 7001);
+  ASSERT_EQ(done.size(), 1u);
+  const double total = Int(done[0], "flash_ms");
+  const auto progress = Events(run.events, "progress", 7001);
+  ASSERT_FALSE(progress.empty());
+  int checked = 0;
+  for (const QJsonObject& p : progress) {
+    const int requests = Int(p, "sectors_to_write") + Int(p, "parts_to_write");
+    const int sent = Int(p, "sectors_erased") + Int(p, "parts_written");
+    // From the first quarter on, while there is still a fair stretch to predict.
+    if (sent * 4 < requests || sent * 4 > requests * 3) {
+      continue;
+    }
+    const double at = Int(p, "flash_ms");
+    const double truth = total - at;
+    const double left = Int(p, "ms_left");
+    EXPECT_LE(std::abs(left - truth), 0.2 * truth)
+        << "at " << at << " ms of " << total << " ms: said " << left << " ms left";
+    ++checked;
+  }
+  EXPECT_GT(checked, 10);
+}
+
+TEST(Station, AKilledStationLeavesWholeRowsAndTheNextOneAppends) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=8001,driver=ql,mode=boot");
+  rig.Add("serial=8002,driver=ql,mode=boot,delay=40");
+  rig.Add("serial=8003,driver=ftdi,mode=boot,delay=40");
+  const std::string report = rig.Dir() + "/report.csv";
+  std::unique_ptr<QProcess> station =
+      rig.Start({"flash", "--json", "--report", QString::fromStdString(report)});
+  std::vector<QJsonObject> seen;
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("done");
+  }));
+  station->kill();  // SIGKILL: no shutdown at all
+  station->waitForFinished(60000);
+  bool complete = false;
+  auto rows = ReadCsv(report, &complete);
+  EXPECT_TRUE(complete);
+  ASSERT_EQ(rows.size(), 2u);  // the header and the one finished job
+  EXPECT_EQ(rows[1][2], "8001");
+  EXPECT_EQ(rows[1][9], "0");
+
+  // The next station finishes the others into the same file; the earlier rows stay as they
+  // were.
+  const Finished next = rig.Run({"flash", "--report", QString::fromStdString(report), "--serial",
+                                 "8002", "--serial", "8003"});
+  EXPECT_EQ(next.code, 0) << next.err << next.out;
+  rows = ReadCsv(report, &complete);
+  EXPECT_TRUE(complete);
+  ASSERT_EQ(rows.size(), 4u);
+  EXPECT_EQ(rows[0][0], "time");
+  EXPECT_EQ(rows[1][2], "8001");
+  for (const auto& row : rows) {
+    EXPECT_EQ(row.size(), 15u);
+  }
+}
+
+TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=9001,driver=ql,mode=boot,delay=30");
+  rig.Add("serial=9002,driver=ftdi,mode=boot,delay=30");
+  const std::string report = rig.Dir() + "/report.csv";
+  const QStringList args = {"flash", "--watch", "--json", "--report",
+                            QString::fromStdString(report)};
+  const auto progressing = [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("progress");
+  };
+  {
+    std::unique_ptr<QProcess> station = rig.Start(args);
+    std::vector<QJsonObject> seen;
+    ASSERT_TRUE(StationRig::WaitEvent(*station, seen, progressing));
+    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    const Finished run = StationRig::End(*station, seen);
+    EXPECT_EQ(run.code, 0) << run.err << run.out;
+    EXPECT_EQ(rig.Host().Status("9001").finish, FinishState::Succeeded);
+    EXPECT_EQ(rig.Host().Status("9002").finish, FinishState::Succeeded);
+    EXPECT_EQ(ReadCsv(report).size(), 3u);
+  }
+  {
+    std::unique_ptr<QProcess> station = rig.Start(args);
+    std::vector<QJsonObject> seen;
+    ASSERT_TRUE(StationRig::WaitEvent(*station, seen, progressing));
+    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+      return e[QStringLiteral("event")] == QStringLiteral("note");
+    }));
+    ::kill(static_cast<pid_t>(station->processId()), SIGINT);
+    const Finished run = StationRig::End(*station, seen);
+    EXPECT_EQ(run.code, 1) << run.err << run.out;
+    const auto rows = ReadCsv(report);
+    ASSERT_EQ(rows.size(), 5u);
+    // Both jobs were cut short, and each has its row.
+    EXPECT_EQ(rows[3][9], "10");
+    EXPECT_EQ(rows[4][9], "10");
+  }
+}
+
+TEST(Station, NamesTheTrackerThatStopsTheScan) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=9101,driver=ql,mode=boot");
+  rig.Add("serial=9102,driver=ql,mode=firmware,version=silent");
+  const Finished run = rig.Run({"list", "--json"});
+  ASSERT_EQ(run.code, 0) << run.err;
+  const auto culprits = Events(run.events, "culprit");
+  ASSERT_FALSE(culprits.empty()) << run.out;
+  EXPECT_EQ(Int(culprits[0], "serial"), 9102);
+  EXPECT_EQ(Str(culprits[0], "driver"), "ql");
+  EXPECT_EQ(Int(culprits[0], "code"), 8);
+  // The event log (the window's too) names it right after the cycle's own line.
+  bool named = false;
+  for (size_t i = 1; i < run.events.size(); ++i) {
+    if (Str(run.events[i], "text").rfind("Поиск остановил прибор 9102: драйвер QL", 0) == 0) {
+      named = Str(run.events[i - 1], "text").find("Ошибка 8 поиске") != std::string::npos;
+    }
+  }
+  EXPECT_TRUE(named) << run.out;
+}
+
+}  // namespace
+}  // namespace station_test
