@@ -416,6 +416,11 @@ int NameFramesInChild(void* data) {
 void WriteNamedFrames(TOut& out, int fd, void* const* frames, int count, bool first_is_exact) {
   out.Flush();
   TChildJob job{fd, frames, count, first_is_exact};
+  // The child is awaited below: an inherited "ignore SIGCHLD" would reap it unseen, and its
+  // lines would then run into the rest of the report.
+  struct sigaction reap {};
+  reap.sa_handler = SIG_DFL;
+  sigaction(SIGCHLD, &reap, nullptr);
   // No CLONE_VM: a copy of this process, as fork() makes, but without the C library's fork
   // handlers, which take locks a crashed process may hold.
   const pid_t child =
