@@ -59,11 +59,11 @@ TCrashReportDialog::TCrashReportDialog(const TCrashReportView& report, TDialogs&
   const TButton kButtons[] = {{"btnSave", kSaveButtonText, &TCrashReportDialog::Save},
                               {"btnCopy", kCopyButtonText, &TCrashReportDialog::Copy},
                               {"btnMail", kMailButtonText, &TCrashReportDialog::Mail}};
-  for (const TButton& spec : kButtons) {
-    QPushButton* button = buttons->addButton(Utf8(spec.text), QDialogButtonBox::ActionRole);
-    button->setObjectName(QString::fromLatin1(spec.name));
+  for (const TButton& entry : kButtons) {
+    QPushButton* button = buttons->addButton(Utf8(entry.text), QDialogButtonBox::ActionRole);
+    button->setObjectName(QString::fromLatin1(entry.name));
     button->setAutoDefault(false);
-    connect(button, &QPushButton::clicked, this, spec.action);
+    connect(button, &QPushButton::clicked, this, entry.action);
   }
   QPushButton* close = buttons->addButton(Utf8(kCloseButtonText), QDialogButtonBox::RejectRole);
   close->setObjectName(QStringLiteral("btnClose"));

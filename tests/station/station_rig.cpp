@@ -74,11 +74,11 @@ StationRig::~StationRig() {
   fs::remove_all(dir_, ignored);
 }
 
-void StationRig::Add(const std::string& spec) {
+void StationRig::Add(const std::string& tracker) {
   updater::sim::TrackerConfig config;
   std::string error;
-  if (!updater::sim::ParseTrackerSpec(spec, config, error)) {
-    throw std::runtime_error("bad spec " + spec + ": " + error);
+  if (!updater::sim::ParseTrackerSpec(tracker, config, error)) {
+    throw std::runtime_error("bad tracker \"" + tracker + "\": " + error);
   }
   const std::string serial = config.serial;
   const updater::sim::TrackerMode mode = config.mode;

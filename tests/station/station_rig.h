@@ -33,7 +33,7 @@ class StationRig {
 
   updater::sim::TrackerHost& Host() { return *host_; }
   // Adds and plugs in a tracker given as tracker-sim's SPEC; waits until it is visible.
-  void Add(const std::string& spec);
+  void Add(const std::string& tracker);
   const std::string& Dir() const { return dir_; }
 
   // Starts the station with these arguments; stdout and stderr are kept apart.
