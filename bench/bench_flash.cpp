@@ -39,6 +39,7 @@
 #include "MainForm.h"
 #include "TrackerHost.h"
 #include "UpdaterSession.h"
+#include "busy_processes.h"
 #include "form_controls.h"
 
 namespace {
@@ -84,35 +85,6 @@ double JobFloorMs(const std::vector<sim::RequestRecord>& requests, bool ftdi, in
   }
   return floor;
 }
-
-// Processes that only spin, as other work on a loaded machine; ended with the object.
-class TBusyProcesses {
- public:
-  explicit TBusyProcesses(int count) {
-    for (int i = 0; i < count; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        for (;;) {
-          asm volatile("" ::: "memory");  // a loop the compiler keeps
-        }
-      }
-      if (pid > 0) {
-        pids_.push_back(pid);
-      }
-    }
-  }
-  ~TBusyProcesses() {
-    for (const pid_t pid : pids_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  TBusyProcesses(const TBusyProcesses&) = delete;
-  TBusyProcesses& operator=(const TBusyProcesses&) = delete;
-
- private:
-  std::vector<pid_t> pids_;
-};
 
 TRun Flash(int trackers, sim::DriverKind kind, bool window, const std::string& root) {
   const std::string zizuz_dir = root + "/by-id";

@@ -27,6 +27,8 @@
 #include <thread>
 #include <vector>
 
+#include "busy_processes.h"
+
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -51,33 +53,6 @@ bool ReadExactly(int fd, unsigned char* buffer, size_t count, int timeout_ms) {
   }
   return true;
 }
-
-// Spinning processes, ended with the object.
-class TBusy {
- public:
-  explicit TBusy(int count) {
-    for (int i = 0; i < count; ++i) {
-      const pid_t pid = fork();
-      if (pid == 0) {
-        for (;;) {
-          asm volatile("" ::: "memory");
-        }
-      }
-      pids_.push_back(pid);
-    }
-  }
-  ~TBusy() {
-    for (const pid_t pid : pids_) {
-      kill(pid, SIGKILL);
-      waitpid(pid, nullptr, 0);
-    }
-  }
-  TBusy(const TBusy&) = delete;
-  TBusy& operator=(const TBusy&) = delete;
-
- private:
-  std::vector<pid_t> pids_;
-};
 
 // One job and its tracker over their own pseudo-terminal pair; the round trips are appended.
 bool RunPair(int requests, std::vector<double>& trips, int& lost) {
@@ -134,7 +109,7 @@ bool RunPair(int requests, std::vector<double>& trips, int& lost) {
 }
 
 int Run(int requests, int pairs, int busy) {
-  TBusy spinning(busy);
+  TBusyProcesses spinning(busy);
   std::vector<std::vector<double>> per_pair(static_cast<size_t>(pairs));
   std::vector<int> lost_per_pair(static_cast<size_t>(pairs), 0);
   std::atomic<bool> ok{true};

@@ -17,11 +17,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)"
 bin=$PWD/build/default/bin
 
-trackers=(
-  serial=1001,driver=ftdi,mode=boot
-  serial=1002,driver=ql,mode=firmware
-  serial=1003,driver=ql,mode=boot,cpu=0x400FE000
-)
+source scripts/demo-trackers.sh
 timeout_s=${DEMO_TIMEOUT:-180}
 
 # The program is portable: a copy of it and its library in a folder of their own, with a
@@ -46,16 +42,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-# Both driver libraries find the virtual trackers here; the stand-in D2XX is never put beside
-# the program, only on the library path.
-export ZIZUZ_DEVICE_DIR=$demo/by-id
-export FTD2XX_SIM_DIR=$demo/ftdi
-sim_args=(--dump-dir "$demo/dump" --replug-ms 1500)
-for tracker in "${trackers[@]}"; do
-  sim_args+=(--tracker "$tracker")
-done
-"$bin/tracker-sim" "${sim_args[@]}" >"$demo/tracker-sim.out" 2>&1 </dev/null &
-sim_pid=$!
+start_tracker_sim
 updater=(env LD_LIBRARY_PATH="$bin/d2xx-sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}"
          "$app/veltorium-updater" "$@")
 

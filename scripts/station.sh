@@ -12,11 +12,7 @@ cmake --preset default >/dev/null
 cmake --build --preset default -j "$(nproc)" --target veltorium-station tracker-sim ftd2xx ZIZUZ
 bin=$PWD/build/default/bin
 
-trackers=(
-  serial=1001,driver=ftdi,mode=boot
-  serial=1002,driver=ql,mode=firmware
-  serial=1003,driver=ql,mode=boot,cpu=0x400FE000
-)
+source scripts/demo-trackers.sh
 timeout_s=${DEMO_TIMEOUT:-180}
 
 demo=$(mktemp -d "${TMPDIR:-/tmp}/veltorium-station.XXXXXX")
@@ -37,14 +33,7 @@ cleanup() {
 trap cleanup EXIT
 trap 'exit 130' INT TERM
 
-export ZIZUZ_DEVICE_DIR=$demo/by-id
-export FTD2XX_SIM_DIR=$demo/ftdi
-sim_args=(--dump-dir "$demo/dump" --replug-ms 1500)
-for tracker in "${trackers[@]}"; do
-  sim_args+=(--tracker "$tracker")
-done
-"$bin/tracker-sim" "${sim_args[@]}" >"$demo/tracker-sim.out" 2>&1 </dev/null &
-sim_pid=$!
+start_tracker_sim
 
 LD_LIBRARY_PATH="$bin/d2xx-sim${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}" \
   "$app/veltorium-station" flash --watch --report "$demo/report.csv" "$@" &
