@@ -8,9 +8,10 @@
 // With --busy N, N processes spin on the processors meanwhile.
 //
 // The floor, per request a job sent (counted from the trackers' own request logs): 1 ms
-// between the 64-byte parts of the request, and on the FTDI path 1 ms of settling before its
-// reply is read. Trackers answer at once; jobs of different trackers overlap, so the floor of
-// a run is that of its longest job.
+// between the 64-byte parts of the request, and on the FTDI path one 1 ms look for the reply's
+// first byte. A whole reply already queued at the first look needs neither that pause nor the
+// settle, so an FTDI job can come in a little under this floor. Trackers answer at once; jobs
+// of different trackers overlap, so the floor of a run is that of its longest job.
 //
 // Usage: bench_flash [maker|ftdi ...] [session|window ...] [--busy N]
 //   (both kinds and both fronts by default; QT_QPA_PLATFORM defaults to offscreen)

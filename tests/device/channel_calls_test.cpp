@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -246,3 +247,17 @@ TEST(MakerRead, OneLibraryReadOfAtMostTheCapacityWhateverTheTimeoutAndStatus) {
 
 }  // namespace
 }  // namespace updater
+
+// The pause wakes early by the lateness it has seen and waits out the rest; whatever the
+// machine does, it must never come back before the time asked, or the device gets its parts
+// too close together.
+TEST(ChannelPause, NeverEndsBeforeTheTimeAsked) {
+  using Clock = std::chrono::steady_clock;
+  for (const uint32_t ms : {1U, 2U, 5U}) {
+    for (int i = 0; i < 60; ++i) {
+      const Clock::time_point start = Clock::now();
+      updater::TChannelClock::SleepMs(ms);
+      ASSERT_GE(Clock::now() - start, std::chrono::milliseconds(ms)) << ms << " ms, pause " << i;
+    }
+  }
+}
