@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <fstream>
 #include <iterator>
+#include <string_view>
 
 namespace updater {
 
@@ -85,6 +86,13 @@ std::optional<std::string> TSettingsFile::Text() const {
   std::string data;
   if (ini_->ini.Save(data, /*a_bAddSignature=*/false) < 0) {
     return std::nullopt;
+  }
+  // A line that began with the UTF-8 signature inside a file is an entry of its own. Set out
+  // first, the reader would take those bytes for the file's signature, drop them, and could
+  // then read the rest of the line as a section: a line before it keeps the entry as it was.
+  constexpr std::string_view kSignature = "\xEF\xBB\xBF";
+  if (std::string_view(data).substr(0, kSignature.size()) == kSignature) {
+    data = "\n" + data;
   }
   return data;
 }

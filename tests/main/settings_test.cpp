@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QTemporaryDir>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -310,3 +311,19 @@ TEST_F(SettingsTest, ASettingsFolderThatCannotBeMadeIsToldAndTheRunGoesOn) {
 }
 
 }  // namespace
+
+// A line that begins with the UTF-8 signature in the middle of a file is an entry of the
+// unnamed section. Set out first by a shutdown, it must not turn into the signature and a
+// [FILES] section that the next start would read as the list of recent files.
+TEST(SettingsFileText, AnEntryBeginningWithTheSignatureReadsBackAsItWas) {
+  TSettingsFile file("");
+  ASSERT_TRUE(file.Parse("junk\n\xEF\xBB\xBF[FILES]x=1\ny=2\n[COMMON]\nBDURL=u\n"));
+  ASSERT_TRUE(file.Keys("FILES").empty());
+  const std::optional<std::string> text = file.Text();
+  ASSERT_TRUE(text.has_value());
+  TSettingsFile again("");
+  ASSERT_TRUE(again.Parse(*text)) << *text;
+  EXPECT_TRUE(again.Keys("FILES").empty()) << *text;
+  EXPECT_EQ(again.Keys(""), file.Keys("")) << *text;
+  EXPECT_EQ(again.Value("COMMON", "BDURL", ""), "u");
+}
