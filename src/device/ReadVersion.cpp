@@ -52,15 +52,20 @@ void TReadVersion::Scan() {
 void TReadVersion::MatchKnownDevices() {
   std::string failure;
   bool failed = false;
+  std::vector<int32_t> waiting;  // sent into their boot loader and listed again
   {
     std::lock_guard lock(*context_.DevListLock);
     try {
       for (const auto& known : *context_.DevList) {
         if (FindDevice(NewDevices, known->Serial) != nullptr) {
-          DeleteDevice(NewDevices, known->Serial);
           // Listed again: a mark left by an earlier pass (a spoiled cycle, or an unplug while
           // it was being written) would otherwise drop a connected device.
           known->Removed = false;
+          if (WaitsReplug(*known)) {
+            waiting.push_back(known->Serial);
+          } else {
+            DeleteDevice(NewDevices, known->Serial);
+          }
         } else {
           // A job on it stops at its next sector; the session removes the record once that
           // job has ended.
@@ -77,6 +82,46 @@ void TReadVersion::MatchKnownDevices() {
   }
   if (failed) {
     LogException(failure.c_str());
+  }
+  for (const int32_t serial : waiting) {
+    if (!Terminated()) {
+      CheckReturned(serial);
+    } else {
+      DeleteDevice(NewDevices, serial);
+    }
+  }
+}
+
+bool TReadVersion::WaitsReplug(const TDevEntry& known) {
+  return !known.BootMode && known.BootStarted;
+}
+
+// A tracker sent into its boot loader can be gone and back between two listings (its re-plug
+// is quicker than a busy cycle); listed by serial alone it would look unchanged and wait for
+// a re-plug forever. A boot-loader query tells: answered, the old record goes and the tracker
+// is identified afresh; not answered (still on its way), the record stays. The query is the
+// one every new tracker gets first, which a running firmware ignores, so a tracker that has
+// not switched yet is never sent the start command twice.
+void TReadVersion::CheckReturned(int32_t serial) {
+  TDevEntry* listed = FindDevice(NewDevices, serial);
+  if (listed == nullptr) {
+    return;
+  }
+  bool back = false;
+  if (channel_.DevOpen(*listed)) {
+    back = QueryBootLoader(*listed);
+    channel_.DevClose(*listed);
+  }
+  if (!back) {
+    DeleteDevice(NewDevices, serial);
+    return;
+  }
+  std::lock_guard lock(*context_.DevListLock);
+  for (const auto& known : *context_.DevList) {
+    if (known->Serial == serial && WaitsReplug(*known)) {
+      known->Unplugged = true;
+      known->Removed = true;
+    }
   }
 }
 

@@ -3,9 +3,9 @@
 // against the session's device list, identifies the new ones and ends.
 //
 // Threads: everything here runs on the scan thread. It touches the session's device list only
-// under its lock (reads Serial, writes Removed and Unplugged); the records of NewDevices are
-// its own until the end handler on the main thread takes them over. Log lines go to the sink
-// on this thread; the sink takes them without waiting (the event log).
+// under its lock (reads Serial, BootMode and BootStarted, writes Removed and Unplugged); the
+// records of NewDevices are its own until the end handler on the main thread takes them over. Log
+// lines go to the sink on this thread; the sink takes them without waiting (the event log).
 //
 // Ownership: whoever starts the scan owns it and frees it after its end handler.
 
@@ -92,6 +92,8 @@ class TReadVersion : public TWorkerThread {
 
  private:
   void MatchKnownDevices();
+  static bool WaitsReplug(const TDevEntry& known);
+  void CheckReturned(int32_t serial);
   void TellHeldDevices(const std::vector<THeldDevice>& held);
   void ForgetUnlistedDevices();
   void NoteOpenResult(const TDevEntry& dev, const TOpenFailure& why);

@@ -5,8 +5,9 @@
 //
 // Ownership: a device list owns its records. Threads: the scan thread alone touches a record
 // until the session takes it over; afterwards the main thread owns it, the scan thread reads
-// Serial and writes Removed and Unplugged only under the list's lock, and a running write job
-// uses the channel fields and reads Unplugged.
+// Serial, BootMode and BootStarted (fixed once identified) and writes Removed and Unplugged
+// only under the list's lock, and a running write job uses the channel fields and reads
+// Unplugged.
 
 #include <atomic>
 #include <cstdint>

@@ -90,6 +90,48 @@ TEST_P(ScanTrackers, TheRoadOfOneTrackerThroughItsReplug) {
   EXPECT_TRUE(back.Lines.empty());
 }
 
+// The same road when the tracker is back before the next scan lists it: the listing alone
+// cannot tell it was away, and the record would wait for a re-plug that has already happened.
+TEST_P(ScanTrackers, TrackerBackBeforeTheNextListingIsTakenAsReplugged) {
+  trackers.Plug(Tracker("4245", GetParam(), TrackerMode::Firmware));
+  ScanOutcome first = scans.Run();
+  ASSERT_EQ(first.NewDevices.size(), 1u);
+  ASSERT_TRUE(first.NewDevices[0]->BootStarted);
+  scans.DevList = std::move(first.NewDevices);
+  ASSERT_TRUE(trackers.Host->WaitUnplugged("4245", std::chrono::seconds(10)));
+  ASSERT_TRUE(trackers.Host->Plug("4245"));
+
+  const ScanOutcome back = scans.Run();
+  EXPECT_EQ(back.ErrorCode, 0);
+  EXPECT_TRUE(scans.DevList[0]->Removed);
+  ASSERT_EQ(back.NewDevices.size(), 1u);
+  EXPECT_TRUE(back.NewDevices[0]->BootMode);
+  EXPECT_EQ(back.NewDevices[0]->BootVersion.VersionText(), "BOOT-1.5");
+  EXPECT_EQ(back.NewDevices[0]->ProcessorId, 0x26013F37u);
+}
+
+// A record waiting for its re-plug whose tracker still runs its firmware stays as it is, and
+// the tracker is not sent the start command again: only the boot-loader query, which the
+// firmware ignores.
+TEST_P(ScanTrackers, TrackerStillInItsFirmwareKeepsWaitingWithoutASecondStart) {
+  auto config = Tracker("4246", GetParam(), TrackerMode::Firmware);
+  config.faults.start = updater::sim::StartReply::Error;  // stays in its firmware
+  trackers.Plug(config);
+  ScanOutcome first = scans.Run();
+  ASSERT_EQ(first.NewDevices.size(), 1u);
+  scans.DevList = std::move(first.NewDevices);
+  scans.DevList[0]->BootStarted = true;  // as if it had answered STARTED and not yet gone
+  const std::vector<std::string> before = Received(*trackers.Host, "4246");
+
+  const ScanOutcome again = scans.Run();
+  EXPECT_EQ(again.ErrorCode, 0);
+  EXPECT_TRUE(again.NewDevices.empty());
+  EXPECT_FALSE(scans.DevList[0]->Removed);
+  std::vector<std::string> after = Received(*trackers.Host, "4246");
+  std::erase(after, "F4");
+  EXPECT_EQ(after, before);
+}
+
 TEST_P(ScanTrackers, TwoTrackersAreIdentifiedInTheOrderListed) {
   trackers.Plug(Tracker("501", GetParam(), TrackerMode::BootLoader));
   trackers.Plug(Tracker("502", GetParam(), TrackerMode::Firmware));
