@@ -245,9 +245,6 @@ TEST(MakerRead, OneLibraryReadOfAtMostTheCapacityWhateverTheTimeoutAndStatus) {
   recording::Reset();
 }
 
-}  // namespace
-}  // namespace updater
-
 // The pause wakes early by the lateness it has seen and waits out the rest; whatever the
 // machine does, it must never come back before the time asked, or the device gets its parts
 // too close together.
@@ -256,8 +253,11 @@ TEST(ChannelPause, NeverEndsBeforeTheTimeAsked) {
   for (const uint32_t ms : {1U, 2U, 5U}) {
     for (int i = 0; i < 60; ++i) {
       const Clock::time_point start = Clock::now();
-      updater::TChannelClock::SleepMs(ms);
+      TChannelClock::SleepMs(ms);
       ASSERT_GE(Clock::now() - start, std::chrono::milliseconds(ms)) << ms << " ms, pause " << i;
     }
   }
 }
+
+}  // namespace
+}  // namespace updater

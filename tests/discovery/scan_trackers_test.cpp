@@ -30,6 +30,16 @@ class ScanTrackers : public testing::TestWithParam<DriverKind> {
     ASSERT_NE(trackers.Ftdi, nullptr) << "stand-in libftd2xx.so not found in d2xx-sim/";
   }
   uint32_t Driver() const { return GetParam() == DriverKind::Ftdi ? 0u : 1u; }
+
+  // A tracker plugged in its firmware and sent into its boot loader by one scan; its record is
+  // then the scan's known device, waiting for the re-plug.
+  void KnownAfterTheStartCommand(const char* serial) {
+    trackers.Plug(Tracker(serial, GetParam(), TrackerMode::Firmware));
+    ScanOutcome first = scans.Run();
+    ASSERT_EQ(first.NewDevices.size(), 1u);
+    ASSERT_TRUE(first.NewDevices[0]->BootStarted);
+    scans.DevList = std::move(first.NewDevices);
+  }
 };
 
 TEST_P(ScanTrackers, BootLoaderTrackerGetsExactlyItsThreeQueries) {
@@ -70,11 +80,7 @@ TEST_P(ScanTrackers, FirmwareTrackerIsSwitchedIntoItsBootLoader) {
 
 // Firmware mode, start command, re-plug, back in the boot loader: removed, then new again.
 TEST_P(ScanTrackers, TheRoadOfOneTrackerThroughItsReplug) {
-  trackers.Plug(Tracker("4244", GetParam(), TrackerMode::Firmware));
-  ScanOutcome first = scans.Run();
-  ASSERT_EQ(first.NewDevices.size(), 1u);
-  ASSERT_TRUE(first.NewDevices[0]->BootStarted);
-  scans.DevList = std::move(first.NewDevices);
+  ASSERT_NO_FATAL_FAILURE(KnownAfterTheStartCommand("4244"));
 
   ASSERT_TRUE(trackers.Host->WaitUnplugged("4244", std::chrono::seconds(10)));
   const ScanOutcome while_away = scans.Run();
@@ -93,11 +99,7 @@ TEST_P(ScanTrackers, TheRoadOfOneTrackerThroughItsReplug) {
 // The same road when the tracker is back before the next scan lists it: the listing alone
 // cannot tell it was away, and the record would wait for a re-plug that has already happened.
 TEST_P(ScanTrackers, TrackerBackBeforeTheNextListingIsTakenAsReplugged) {
-  trackers.Plug(Tracker("4245", GetParam(), TrackerMode::Firmware));
-  ScanOutcome first = scans.Run();
-  ASSERT_EQ(first.NewDevices.size(), 1u);
-  ASSERT_TRUE(first.NewDevices[0]->BootStarted);
-  scans.DevList = std::move(first.NewDevices);
+  ASSERT_NO_FATAL_FAILURE(KnownAfterTheStartCommand("4245"));
   ASSERT_TRUE(trackers.Host->WaitUnplugged("4245", std::chrono::seconds(10)));
   ASSERT_TRUE(trackers.Host->Plug("4245"));
 

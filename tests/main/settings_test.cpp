@@ -310,8 +310,6 @@ TEST_F(SettingsTest, ASettingsFolderThatCannotBeMadeIsToldAndTheRunGoesOn) {
   EXPECT_TRUE(dialogs_.Errors.isEmpty());
 }
 
-}  // namespace
-
 // A line that begins with the UTF-8 signature in the middle of a file is an entry of the
 // unnamed section. Set out first by a shutdown, it must not turn into the signature and a
 // [FILES] section that the next start would read as the list of recent files.
@@ -327,3 +325,5 @@ TEST(SettingsFileText, AnEntryBeginningWithTheSignatureReadsBackAsItWas) {
   EXPECT_EQ(again.Keys(""), file.Keys("")) << *text;
   EXPECT_EQ(again.Value("COMMON", "BDURL", ""), "u");
 }
+
+}  // namespace
