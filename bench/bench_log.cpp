@@ -1,7 +1,8 @@
 // Adds coloured lines (200,000 unless told) to the updater session's event log under a shown
 // (offscreen) main window, whose view appends each one, and prints the time per line for the first
-// 10,000, for the 10,000 before each tenth of the run, and for the last 10,000. The log has no line
-// limit, so the last lines must cost about what the first did.
+// 10,000, for the 10,000 before each tenth of the run, and for the last 10,000. Once the view is
+// full it drops a line from its top for each line added, and the last lines must cost about what
+// the first did.
 //
 // Usage: bench_log [lines]   (QT_QPA_PLATFORM defaults to offscreen)
 

@@ -31,15 +31,17 @@ const QTextCharFormat& KindFormat(int kind) {
 
 }  // namespace
 
+void PrepareLogView(QPlainTextEdit& view, int lines) {
+  view.setUndoRedoEnabled(false);
+  view.setMaximumBlockCount(lines);
+}
+
 void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line) {
   // Nothing before the new line is read, selected or formatted again. Inside the edit block
   // the cursor's moves do not lay out the old last line, and the document tells its layout
-  // about the new line once, at the block's end.
+  // about the new line once, at the block's end, when it also drops the oldest line if the
+  // view is full.
   QTextDocument* document = view.document();
-  // A log is never undone; an undo history would hold every line a second time.
-  if (document->isUndoRedoEnabled()) {
-    document->setUndoRedoEnabled(false);
-  }
   QTextCursor cursor(document);
   cursor.beginEditBlock();
   cursor.movePosition(QTextCursor::End);

@@ -1,7 +1,8 @@
 #pragma once
 // The event log's view: appends one finished line in its kind's colour at the end of a
-// plain-text view and brings the caret and the new line into sight. The view keeps every line
-// (no block limit); an append costs the same however many lines the view already holds.
+// plain-text view and brings the caret and the new line into sight. The view shows the last
+// kLogViewLines lines and drops older ones from its top; the daily file keeps every line. An
+// append costs the same however long the program has run.
 //
 // Threads: main thread (widgets). The view and its document stay the caller's.
 
@@ -11,9 +12,17 @@ class QPlainTextEdit;
 
 namespace updater {
 
+// About 0.7 kB of memory per line in the view, so some 14 MB at most: a day's trays of trackers
+// (about 290 lines each) can run without the window growing, and the latest seventy trackers'
+// lines are still there to scroll back to.
+inline constexpr int kLogViewLines = 20000;
+
+// Makes a plain-text view into the log's view: no undo history (it would hold every line a
+// second time) and at most `lines` lines (0: no limit).
+void PrepareLogView(QPlainTextEdit& view, int lines = kLogViewLines);
+
 // Appends one finished line to the event log's view in its kind's colour (TLogKind; unknown
-// kinds are normal) and shows it: the caret goes to the end with no selection. The view's
-// document keeps no undo history from then on.
+// kinds are normal) and shows it: the caret goes to the end with no selection.
 void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line);
 
 }  // namespace updater

@@ -11,6 +11,7 @@
 #include "CrashReportDialog.h"
 #include "Dialogs.h"
 #include "FormFont.h"
+#include "LogView.h"
 #include "RightAnchors.h"
 #include "SettingsFile.h"
 #include "SingleInstance.h"
@@ -66,6 +67,7 @@ TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
   Splitter1->setStretchFactor(1, 0);
   Splitter1->setSizes({kDeviceAreaHeight, kLogHeight});
   DevPanelLayout->setAlignment(Qt::AlignTop);
+  PrepareLogView(*reLog);
 
   connect(btnFwLoad, &QPushButton::clicked, this, [this] { btnFwLoadClick(); });
   connect(btnFwOpen, &QPushButton::clicked, this, [this] { btnFwOpenClick(); });

@@ -1,5 +1,6 @@
 // The event log's view on its own: wherever the caret was, an appended line leaves it at the
-// end with no selection and scrolls the new line into sight, and no line is dropped.
+// end with no selection and scrolls the new line into sight; a full view drops its oldest lines
+// and only those.
 
 #include <gtest/gtest.h>
 
@@ -20,18 +21,24 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
     const char* name;
     int anchor;  // -1: the caret stays where the last append left it
     int position;
+    int limit;  // the view's lines; 0: more than are appended
   };
-  // Positions in the first lines, far above what the view shows.
+  // Positions in the first lines, far above what the view shows; with a limit, in lines the
+  // next append drops.
+  constexpr int kLines = 300;
   const TCase cases[] = {
-      {"caret left at the end", -1, -1},
-      {"caret at the start", 0, 0},
-      {"selection in the first lines", 3, 40},
+      {"caret left at the end", -1, -1, 0},
+      {"caret at the start", 0, 0, 0},
+      {"selection in the first lines", 3, 40, 0},
+      {"full view, caret left at the end", -1, -1, kLines},
+      {"full view, selection in the line to drop", 2, 5, kLines},
+      {"full view, caret in the middle", 900, 900, kLines / 2},
   };
   for (const TCase& c : cases) {
     QPlainTextEdit view;
+    PrepareLogView(view, c.limit);
     view.resize(400, 150);
     view.show();
-    constexpr int kLines = 300;
     for (int i = 0; i < kLines; ++i) {
       AppendLogLine(view, i % 3, QStringLiteral("line %1").arg(i));
     }
@@ -51,8 +58,15 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
     const QTextCursor caret = view.textCursor();
     EXPECT_TRUE(caret.atEnd()) << c.name;
     EXPECT_FALSE(caret.hasSelection()) << c.name;
-    EXPECT_EQ(view.blockCount(), kLines + 1) << c.name;
-    EXPECT_EQ(view.document()->firstBlock().text(), QStringLiteral("line 0")) << c.name;
+    // The newest lines, in order, up to the limit.
+    const int kept = c.limit == 0 ? kLines + 1 : c.limit;
+    EXPECT_EQ(view.blockCount(), kept) << c.name;
+    EXPECT_EQ(view.document()->firstBlock().text(),
+              QStringLiteral("line %1").arg(kLines + 1 - kept))
+        << c.name;
+    EXPECT_EQ(view.document()->lastBlock().previous().text(),
+              QStringLiteral("line %1").arg(kLines - 1))
+        << c.name;
     EXPECT_EQ(view.document()->lastBlock().text(), QStringLiteral("the new line")) << c.name;
     EXPECT_TRUE(view.viewport()->rect().contains(view.cursorRect())) << c.name;
     // The view was scrolled down to the last line: the bar stands at its end, or one step
