@@ -23,8 +23,10 @@ class TUpdaterApplication : public QApplication {
 
   bool notify(QObject* receiver, QEvent* event) override;
 
-  // The dialogs of the error box; DefaultDialogs() unless a test sets its own (not owned).
+  // The dialogs of the error box; DefaultDialogs(), chosen when the box is due, unless a test
+  // sets its own (not owned) until it calls UseDefaultDialogs().
   void SetDialogs(TDialogs& dialogs) { dialogs_ = &dialogs; }
+  void UseDefaultDialogs() { dialogs_ = nullptr; }
 
  private:
   TDialogs* dialogs_ = nullptr;

@@ -11,6 +11,7 @@
 #include <QFile>
 #include <QGuiApplication>
 #include <QPushButton>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUrlQuery>
@@ -155,12 +156,13 @@ TEST(CrashReportTest, AnExceptionEscapingAnEventHandlerShowsWhereItWasThrown) {
   test::TRecordingDialogs dialogs;
   auto* app = static_cast<TUpdaterApplication*>(QCoreApplication::instance());
   app->SetDialogs(dialogs);
+  // Later tests choose their boxes through the environment, as the program does.
+  const auto restore = qScopeGuard([app] { app->UseDefaultDialogs(); });
   TThrowingObject object;
   QCoreApplication::postEvent(&object, new QEvent(QEvent::User));
   bool loop_went_on = false;
   QTimer::singleShot(0, [&loop_went_on] { loop_went_on = true; });
   EXPECT_TRUE(test::PumpUntil([&] { return loop_went_on && !dialogs.Errors.isEmpty(); }, 5000));
-  app->SetDialogs(DefaultDialogs());
   ASSERT_EQ(dialogs.Errors, QStringList{QStringLiteral("thrown by an event handler")});
   ASSERT_EQ(dialogs.Details.size(), 1);
   const QString& details = dialogs.Details[0];
