@@ -62,6 +62,8 @@ const char* PhaseName(const TStationUnit& unit) {
         return "loading";
       }
       return unit.Steps.SectorsErased > unit.Steps.SectorsWritten ? "writing" : "erasing";
+    case TStationUnit::TPhase::Checking:
+      return "checking";
     case TStationUnit::TPhase::Done:
       return "done";
   }
@@ -162,7 +164,8 @@ void TStationOutput::Redraw() {
     for (const auto& [serial, unit] : *units_) {
       if (unit.Phase == TStationUnit::TPhase::Replug ||
           unit.Phase == TStationUnit::TPhase::Queued ||
-          unit.Phase == TStationUnit::TPhase::Flashing) {
+          unit.Phase == TStationUnit::TPhase::Flashing ||
+          unit.Phase == TStationUnit::TPhase::Checking) {
         block += "\x1b[2K" + Fit(LiveLine(unit), columns) + "\n";
         ++lines;
       }

@@ -17,7 +17,9 @@ namespace updater {
 
 // One tracker as the station follows it, by serial number across re-plugs.
 struct TStationUnit {
-  enum class TPhase { Seen, Replug, Queued, Flashing, Done };
+  // Checking: its job failed, and the scan that follows tells whether the tracker is still
+  // there; its result is told once that scan has ended.
+  enum class TPhase { Seen, Replug, Queued, Flashing, Checking, Done };
 
   int32_t Serial = 0;
   uint64_t Id = 0;     // the session's record now listed for it; 0 while none is

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "BootFrame.h"
@@ -340,6 +341,68 @@ TEST(Station, AKilledStationLeavesWholeRowsAndTheNextOneAppends) {
   EXPECT_EQ(rows[1][2], "8001");
   for (const auto& row : rows) {
     EXPECT_EQ(row.size(), 15u);
+  }
+}
+
+// Two ways to lose a tracker mid-job: pulled out by hand (the host unplugs it while its job is
+// under way) and gone on its own (the tracker's vanish switch, after a request well inside the
+// write). Each gets its row saying so; the trackers beside them are flashed to the end.
+TEST(Station, ATrackerThatVanishesMidJobHasItsRowAndTheOthersGoOn) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=9201,driver=ql,mode=boot,delay=30");
+  rig.Add("serial=9202,driver=ftdi,mode=boot,vanish=40");
+  rig.Add("serial=9203,driver=ql,mode=boot");
+  rig.Add("serial=9204,driver=ftdi,mode=boot,delay=10");
+  const std::string report = rig.Dir() + "/report.csv";
+  std::unique_ptr<QProcess> station =
+      rig.Start({"flash", "--json", "--report", QString::fromStdString(report)});
+  std::vector<QJsonObject> seen;
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("progress") &&
+           e[QStringLiteral("serial")].toInt() == 9201 && e[QStringLiteral("percent")].toInt() >= 5;
+  }));
+  ASSERT_TRUE(rig.Host().Unplug("9201"));
+  const Finished run = StationRig::End(*station, seen);
+  EXPECT_EQ(run.code, 1) << run.err << run.out;
+
+  for (const char* serial : {"9201", "9202"}) {
+    EXPECT_NE(rig.Host().Status(serial).finish, FinishState::Succeeded) << serial;
+  }
+  for (const char* serial : {"9203", "9204"}) {
+    EXPECT_EQ(rig.Host().Status(serial).finish, FinishState::Succeeded) << serial;
+  }
+  const std::vector<QJsonObject> summary = Events(run.events, "summary");
+  ASSERT_EQ(summary.size(), 1u) << run.out;
+  EXPECT_EQ(Int(summary[0], "flashed"), 2);
+  EXPECT_EQ(Int(summary[0], "failed"), 2);
+
+  bool complete = false;
+  const auto rows = ReadCsv(report, &complete);
+  ASSERT_TRUE(complete);
+  ASSERT_EQ(rows.size(), 5u);
+  std::map<std::string, std::vector<std::string>> by_serial;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 15u);
+    by_serial[rows[i][2]] = rows[i];
+  }
+  ASSERT_EQ(by_serial.size(), 4u);
+  for (const char* serial : {"9201", "9202"}) {
+    SCOPED_TRACE(serial);
+    const auto& row = by_serial[serial];
+    const auto done = Events(run.events, "done", std::stoi(serial));
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0][QStringLiteral("vanished")].toBool());
+    EXPECT_EQ(row[9], std::to_string(Int(done[0], "code")));
+    EXPECT_NE(row[9], "0");
+    EXPECT_EQ(row[10], Str(done[0], "text"));
+    EXPECT_NE(row[10].find("прибор пропал во время прошивки"), std::string::npos) << row[10];
+    // It was written to when it went: the row counts what was done before.
+    EXPECT_GT(std::stoi(row[13]), 0);
+  }
+  for (const char* serial : {"9203", "9204"}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(by_serial[serial][9], "0");
+    EXPECT_EQ(by_serial[serial][10], kSuccessText);
   }
 }
 
