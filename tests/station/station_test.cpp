@@ -446,6 +446,82 @@ TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
   }
 }
 
+// Eight jobs at once, both kinds of tracker, when the signal comes (a run without --watch):
+// one signal lets every job end as it would have; a second cuts the rest short. Either way
+// every job ends, each has its whole row, and the exit code says whether one was cut short.
+TEST(Station, SigtermDuringEightJobsWritesEveryRow) {
+  struct Case {
+    const char* name;
+    int signal_count;
+  };
+  const Case cases[] = {{"one signal", 1}, {"two signals", 2}};
+  int first = 9300;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StationRig rig(/*replug_ms=*/600000);
+    std::vector<std::string> serials;
+    for (int i = 1; i <= 8; ++i) {
+      serials.push_back(std::to_string(first + i));
+      rig.Add("serial=" + serials.back() + (i % 2 == 0 ? ",driver=ftdi" : ",driver=ql") +
+              ",mode=boot,delay=30");
+    }
+    first += 10;
+    const std::string report = rig.Dir() + "/report.csv";
+    std::unique_ptr<QProcess> station =
+        rig.Start({"flash", "--json", "--report", QString::fromStdString(report)});
+    std::vector<QJsonObject> seen;
+    // Every one of the eight under way.
+    ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [&](const QJsonObject&) {
+      for (const std::string& serial : serials) {
+        if (Events(seen, "progress", std::stoi(serial)).empty()) {
+          return false;
+        }
+      }
+      return true;
+    }));
+    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    if (c.signal_count == 2) {
+      ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+        return e[QStringLiteral("event")] == QStringLiteral("note");
+      }));
+      ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    }
+    const Finished run = StationRig::End(*station, seen);
+
+    bool complete = false;
+    const auto rows = ReadCsv(report, &complete);
+    ASSERT_TRUE(complete);
+    ASSERT_EQ(rows.size(), 9u) << run.out;
+    std::set<std::string> reported;
+    int cut_short = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+      ASSERT_EQ(rows[i].size(), 15u);
+      reported.insert(rows[i][2]);
+      const auto done = Events(run.events, "done", std::stoi(rows[i][2]));
+      ASSERT_EQ(done.size(), 1u) << rows[i][2];
+      EXPECT_EQ(rows[i][9], std::to_string(Int(done[0], "code")));
+      if (rows[i][9] == "0") {
+        EXPECT_EQ(rig.Host().Status(rows[i][2]).finish, FinishState::Succeeded) << rows[i][2];
+      } else {
+        EXPECT_EQ(rows[i][9], "10") << rows[i][2];
+        ++cut_short;
+      }
+    }
+    EXPECT_EQ(reported, std::set<std::string>(serials.begin(), serials.end()));
+    if (c.signal_count == 1) {
+      EXPECT_EQ(cut_short, 0);
+      EXPECT_EQ(run.code, 0) << run.err << run.out;
+    } else {
+      EXPECT_GT(cut_short, 0);
+      EXPECT_EQ(run.code, 1) << run.err << run.out;
+    }
+    const std::vector<QJsonObject> summary = Events(run.events, "summary");
+    ASSERT_EQ(summary.size(), 1u) << run.out;
+    EXPECT_EQ(Int(summary[0], "flashed"), 8 - cut_short);
+    EXPECT_EQ(Int(summary[0], "failed"), cut_short);
+  }
+}
+
 TEST(Station, NamesTheTrackerThatStopsTheScan) {
   StationRig rig(/*replug_ms=*/600000);
   rig.Add("serial=9101,driver=ql,mode=boot");
