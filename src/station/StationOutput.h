@@ -1,6 +1,8 @@
 #pragma once
 // What the station tells while it runs, in one of three styles: live lines on a terminal (one
-// line per tracker at work redrawn in place, finished trackers scrolling up as one line each),
+// line per tracker at work redrawn in place, finished trackers scrolling up as one line each;
+// every line cut to the terminal's width, and on a terminal too narrow for the aligned columns
+// each tracker's line starts with its whole serial),
 // plain event lines when stdout is no terminal, or JSON Lines (--json), one object per event.
 //
 // Threads: main thread. The output writes to stdout; messages for the user (errors, the
@@ -67,7 +69,7 @@ class TStationOutput : public QObject {
   void Scroll(const std::string& line);
   void Redraw();
   void EraseLive();
-  std::string LiveLine(const TStationUnit& unit) const;
+  std::string LiveLine(const TStationUnit& unit, int columns) const;
 
   TStyle style_;
   const std::map<int32_t, TStationUnit>* units_ = nullptr;

@@ -52,6 +52,97 @@ std::string EmbeddedChecksum() {
       .toStdString();
 }
 
+// What a terminal of a given width shows for the station's bytes (through the pseudo-terminal,
+// so with CR LF line ends), with the few controls the live view uses. A character written past
+// the last column is counted as a wrap: a wrapped line breaks the count of lines to redraw.
+struct Screen {
+  explicit Screen(int width) : columns(static_cast<size_t>(width)) { lines.emplace_back(); }
+
+  void Feed(const std::string& bytes) {
+    const std::u32string text = QString::fromStdString(bytes).toStdU32String();
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char32_t c = text[i];
+      if (c == U'\x1b' && i + 1 < text.size() && text[i + 1] == U'[') {
+        size_t end = i + 2;
+        std::string params;
+        while (end < text.size() &&
+               ((text[end] >= U'0' && text[end] <= U'9') || text[end] == U';')) {
+          params += static_cast<char>(text[end++]);
+        }
+        if (end == text.size()) {
+          unknown += "truncated;";
+          break;
+        }
+        const int n = params.empty() ? 0 : std::stoi(params);
+        switch (text[end]) {
+          case U'A':  // up n lines
+            ups += 1;
+            above += static_cast<size_t>(std::max(n, 1)) > row ? 1 : 0;
+            row -= std::min(row, static_cast<size_t>(std::max(n, 1)));
+            break;
+          case U'K':  // 2K: the whole line
+            lines[row].clear();
+            break;
+          case U'J':  // from the cursor to the end of the screen
+            lines[row].resize(std::min(lines[row].size(), col));
+            lines.resize(row + 1);
+            break;
+          default:
+            unknown += static_cast<char>(text[end]);
+        }
+        i = end;
+      } else if (c == U'\r') {
+        col = 0;
+      } else if (c == U'\n') {
+        shown.insert(Text(lines[row]));
+        if (++row == lines.size()) {
+          lines.emplace_back();
+        }
+      } else if (c >= U' ') {
+        if (col >= columns) {
+          ++wraps;
+        }
+        std::u32string& line = lines[row];
+        if (line.size() < col) {
+          line.resize(col, U' ');
+        }
+        if (line.size() == col) {
+          line.push_back(c);
+        } else {
+          line[col] = c;
+        }
+        ++col;
+      }
+    }
+  }
+
+  // The lines left on the screen and above it, without the empty ones at the end.
+  std::vector<std::string> Final() const {
+    std::vector<std::string> out;
+    for (const std::u32string& line : lines) {
+      out.push_back(Text(line));
+    }
+    while (!out.empty() && out.back().empty()) {
+      out.pop_back();
+    }
+    return out;
+  }
+
+  static std::string Text(const std::u32string& line) {
+    return QString::fromUcs4(line.data(), static_cast<qsizetype>(line.size())).toStdString();
+  }
+
+  size_t columns;
+  std::vector<std::u32string> lines;  // from the first line written
+  size_t row = 0;
+  size_t col = 0;
+  int wraps = 0;
+  int ups = 0;                  // moves up: redraws in place
+  int above = 0;                // moves up past the first line written
+  std::string unknown;          // controls this model does not know
+  std::set<std::string> shown;  // every line as it stood when the cursor left it
+};
+
 TEST(Station, ListsEveryTrackerAndSendsARunningOneIntoItsBootLoader) {
   StationRig rig(/*replug_ms=*/600000);
   rig.Add("serial=3001,driver=ftdi,mode=boot,boot=BOOT-1.07");
@@ -519,6 +610,64 @@ TEST(Station, SigtermDuringEightJobsWritesEveryRow) {
     ASSERT_EQ(summary.size(), 1u) << run.out;
     EXPECT_EQ(Int(summary[0], "flashed"), 8 - cut_short);
     EXPECT_EQ(Int(summary[0], "failed"), cut_short);
+  }
+}
+
+// On a terminal: live lines redrawn in place, each finished tracker scrolled up as one line
+// with its result, down to a terminal narrower than the aligned serial column and narrower
+// than the serial itself. Serials start with distinct digits, so that even three columns tell
+// them apart.
+TEST(Station, LiveViewKeepsToTheTerminalsWidth) {
+  struct Case {
+    int columns;
+    std::vector<std::string> done;  // how each tracker's result line starts
+    bool live_serials;              // whether live lines show the whole serial
+  };
+  const Case cases[] = {
+      {40, {"done 1401 OK code 0: ", "done 2402 OK code 0: ", "done 3403 FAILED code "}, true},
+      {10, {"1401 OK", "2402 OK", "3403 E"}, true},
+      {4, {"140", "240", "340"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.columns);
+    StationRig rig(/*replug_ms=*/600000);
+    rig.Add("serial=1401,driver=ql,mode=boot,delay=10");
+    rig.Add("serial=2402,driver=ftdi,mode=boot,delay=10");
+    rig.Add("serial=3403,driver=ql,mode=boot,locked");
+    const Finished run = rig.RunOnTerminal({"flash"}, c.columns, 24);
+    EXPECT_EQ(run.code, 1) << run.err << run.out;
+    Screen screen(c.columns);
+    screen.Feed(run.out);
+    EXPECT_EQ(screen.wraps, 0) << run.out;
+    EXPECT_EQ(screen.above, 0) << run.out;
+    EXPECT_EQ(screen.unknown, "");
+    EXPECT_GT(screen.ups, 0) << "the live lines were never redrawn";
+
+    // What stays: a line for each tracker found, one with each result, and the summary; none
+    // of the live lines is left behind.
+    const std::vector<std::string> lines = screen.Final();
+    std::string all;
+    for (const std::string& line : lines) {
+      all += line + "\n";
+    }
+    EXPECT_EQ(lines.size(), 7u) << all;
+    for (const std::string& start : c.done) {
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [&](const std::string& line) { return line.rfind(start, 0) == 0; }),
+                1)
+          << start << " in\n"
+          << all;
+    }
+    if (c.live_serials) {
+      for (const std::string serial : {"1401", "2402"}) {
+        EXPECT_TRUE(std::any_of(screen.shown.begin(), screen.shown.end(),
+                                [&](const std::string& line) {
+                                  return line.rfind(serial + " ", 0) == 0 &&
+                                         line.rfind(serial + " OK", 0) != 0;
+                                }))
+            << serial;
+      }
+    }
   }
 }
 
