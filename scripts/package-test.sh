@@ -5,7 +5,8 @@
 # before the package's rules. The script then gives the user the access the rules would (udev
 # does not run in a chroot), waits until the tracker is flashed, closes the updater like a
 # logout, and checks that settings and logs went to the user's folders and nothing into the
-# program's folder.
+# program's folder. Then, as the same user, the installed station: its version, a list of two
+# new virtual trackers (one of each driver kind), and its lines in the same daily log file.
 #
 # Needs root (chroot, mounts) and Debian's package mirror. The minimal root that debootstrap
 # makes is kept in build/package-test/ and unpacked afresh for every run; downloaded packages
@@ -35,6 +36,7 @@ mounts=()
 cleanup() {
   local i
   if [[ -n ${sim_pid:-} ]]; then kill "$sim_pid" 2>/dev/null || true; fi
+  if [[ -n ${station_sim_pid:-} ]]; then kill "$station_sim_pid" 2>/dev/null || true; fi
   if [[ -n ${app_pid:-} ]]; then kill "$app_pid" 2>/dev/null || true; fi
   if [[ -n ${xvfb_pid:-} ]]; then kill "$xvfb_pid" 2>/dev/null || true; fi
   wait 2>/dev/null || true
@@ -126,7 +128,9 @@ echo "=== a virtual tracker, its tty root's only ==="
 sim_log=$work/tracker-sim.log
 : >"$sim_log"
 in_root mkdir -p /dev/serial/by-id /run/package-test
-in_root /opt/package-test/tracker-sim --zizuz-dir /dev/serial/by-id \
+# chroot itself, not the in_root function: its process id is then tracker-sim's (chroot execs
+# it), which a signal ends with its trackers withdrawn.
+chroot "$root" /opt/package-test/tracker-sim --zizuz-dir /dev/serial/by-id \
   --ftdi-dir /tmp/ftd2xx-sim --dump-dir /run/package-test \
   --tracker "serial=$serial,mode=boot" >"$sim_log" 2>&1 &
 sim_pid=$!
@@ -205,6 +209,56 @@ iconv -f CP1251 -t UTF-8 "$log" | grep -q "Прошивка завершена �
   fail "the log file does not record the flashing"
 [[ $(in_root stat -c %U "${ini#"$root"}" "${log#"$root"}") == "$user"$'\n'"$user" ]] ||
   fail "the settings or the log file are not the user's"
+# --- The station, installed, as the same user -----------------------------------------------------
+echo "=== veltorium-station as $user ==="
+upstream=$(dpkg-deb -f "$deb" Version)
+upstream=${upstream%-*}
+version=$(as_user veltorium-station --version) || fail "veltorium-station --version failed"
+[[ $version == "veltorium-station $upstream" ]] ||
+  fail "veltorium-station --version said \"$version\", not the package's $upstream"
+echo "$version"
+# The updater's tracker goes; two new ones come, one of each driver kind, never seen by the
+# updater, so that their lines in the log can only be the station's.
+kill "$sim_pid" && wait "$sim_pid" 2>/dev/null || true
+sim_pid=
+for _ in $(seq 100); do
+  [[ -L $root$link ]] || break
+  sleep 0.1
+done
+[[ ! -L $root$link ]] || fail "tracker-sim did not withdraw $link"
+station_sim_log=$work/tracker-sim-station.log
+chroot "$root" /opt/package-test/tracker-sim --zizuz-dir /dev/serial/by-id \
+  --ftdi-dir /tmp/ftd2xx-sim --dump-dir /run/package-test \
+  --tracker "serial=2002,mode=boot" --tracker "serial=2003,driver=ftdi,mode=boot" \
+  >"$station_sim_log" 2>&1 &
+station_sim_pid=$!
+ql_link=/dev/serial/by-id/usb-Veltorium_Tracker_2002-if00
+ftdi_socket=/tmp/ftd2xx-sim/2003
+for _ in $(seq 100); do
+  [[ -L $root$ql_link && -S $root$ftdi_socket ]] && break
+  sleep 0.1
+done
+[[ -L $root$ql_link && -S $root$ftdi_socket ]] ||
+  { cat "$station_sim_log"; fail "tracker-sim did not publish 2002 and 2003"; }
+# The access the rules give at the seat: the tty, and the FTDI kind's device (here its socket).
+in_root chown "$user" "$(in_root readlink -f "$ql_link")" "$ftdi_socket"
+
+list=$(as_user veltorium-station list 2>&1) || { echo "$list"; fail "veltorium-station list failed"; }
+echo "$list"
+grep -Eq "^ +2002  ql    boot " <<<"$list" || fail "the station did not list 2002"
+grep -Eq "^ +2003  ftdi  boot " <<<"$list" || fail "the station did not list 2003"
+json=$(as_user veltorium-station list --json) || fail "veltorium-station list --json failed"
+for serial in 2002 2003; do
+  grep -q "\"event\":\"found\".*\"serial\":$serial[,}]" <<<"$json" ||
+    { echo "$json"; fail "list --json has no found event for $serial"; }
+done
+# The daily log of an installed copy: the user's folder, the same file as the updater's.
+iconv -f CP1251 -t UTF-8 "$log" | grep -Eq "Прибор +2003"$'\t'"Прибор подключен" ||
+  fail "the station's lines are not in $state/Logs"
+[[ $(in_root stat -c %U "${log#"$root"}") == "$user" ]] || fail "the log file is not the user's"
+kill "$station_sim_pid" && wait "$station_sim_pid" 2>/dev/null || true
+station_sim_pid=
+
 after=$(in_root find "$program_dir" -printf '%p %s %m %T@\n' | sort)
 [[ $before == "$after" ]] || { diff <(echo "$before") <(echo "$after"); fail "$program_dir changed"; }
 

@@ -232,6 +232,9 @@ void TStation::OnRemoved(uint64_t id) {
   if (unit == nullptr) {
     return;
   }
+  if (pending_.count(unit->Serial) != 0 && !result_) {
+    Settle(*unit, true);
+  }
   unit->Id = 0;
   if (unit->Phase == TStationUnit::TPhase::Queued) {
     unit->Phase = TStationUnit::TPhase::Seen;
@@ -271,20 +274,50 @@ void TStation::OnDone(uint64_t id, const TJobOutcome& outcome) {
   unit->Steps = outcome.Steps;
   unit->ResultCode = outcome.ResultCode;
   unit->ResultText = status_text_[id];
-  unit->Vanished = device != nullptr && (device->Removed || device->Unplugged);
-  if (unit->Vanished) {
-    unit->ResultText += " (прибор пропал во время прошивки)";
+  const bool gone = device == nullptr || device->Removed || device->Unplugged;
+  if (outcome.ResultCode == kWriteSucceeded || gone || session_->ShuttingDown()) {
+    pending_[unit->Serial] = TPending{outcome, 0};
+    Settle(*unit, outcome.ResultCode != kWriteSucceeded && gone);
+    return;
   }
-  unit->Phase = TStationUnit::TPhase::Done;
-  ++unit->Flashed;
+  // A tracker pulled out mid-job fails its requests at once, before the scan that the pull
+  // sets off has marked it gone: only a scan that starts after the job's end can tell a
+  // vanished tracker from one that refused.
+  unit->Phase = TStationUnit::TPhase::Checking;
+  pending_[unit->Serial] = TPending{outcome, session_->ScanRunning() ? 2 : 1};
+  session_->StartScan();
+}
+
+void TStation::Settle(TStationUnit& unit, bool vanished) {
+  const auto found = pending_.find(unit.Serial);
+  if (found == pending_.end()) {
+    return;
+  }
+  const TJobOutcome outcome = found->second.Outcome;
+  pending_.erase(found);
+  unit.Vanished = vanished;
+  if (vanished) {
+    unit.ResultText += " (прибор пропал во время прошивки)";
+  }
+  unit.Phase = TStationUnit::TPhase::Done;
+  ++unit.Flashed;
   if (outcome.ResultCode == kWriteSucceeded) {
     ++flashed_;
   } else {
     ++failed_;
   }
-  WriteRow(*unit, outcome);
-  output_.Done(*unit);
+  WriteRow(unit, outcome);
+  output_.Done(unit);
   CheckFinished();
+}
+
+// What is known now decides: a tracker whose record went or was marked gone vanished.
+void TStation::SettleAll() {
+  while (!pending_.empty()) {
+    TStationUnit& unit = Unit(pending_.begin()->first);
+    const TDevEntry* device = unit.Id != 0 ? session_->Device(unit.Id) : nullptr;
+    Settle(unit, device == nullptr || device->Removed || device->Unplugged);
+  }
 }
 
 void TStation::WriteRow(const TStationUnit& unit, const TJobOutcome& outcome) {
@@ -318,6 +351,17 @@ void TStation::WriteRow(const TStationUnit& unit, const TJobOutcome& outcome) {
 void TStation::OnScanEnded(int32_t code) {
   if (code == 0) {
     output_.Culprit(0, 0, {}, {});
+  }
+  std::vector<int32_t> known;
+  for (auto& [serial, pending] : pending_) {
+    if (--pending.ScansLeft <= 0) {
+      known.push_back(serial);
+    }
+  }
+  for (const int32_t serial : known) {
+    TStationUnit& unit = Unit(serial);
+    const TDevEntry* device = unit.Id != 0 ? session_->Device(unit.Id) : nullptr;
+    Settle(unit, device == nullptr || device->Removed || device->Unplugged);
   }
   if (first_scan_settled_ || session_->ScanRunning() || session_->ScanDue()) {
     return;
@@ -364,6 +408,7 @@ void TStation::Signal() {
     stopping_workers_ = true;
     session_->StopWorkers();  // the jobs' end handlers run inside: their rows are written
     stopping_workers_ = false;
+    SettleAll();  // no scan ends any more
     CheckFinished();
   }
 }
@@ -372,7 +417,7 @@ void TStation::CheckFinished() {
   if (result_ || options_.List || stopping_workers_) {
     return;
   }
-  bool busy = session_->RunningJobs() > 0;
+  bool busy = session_->RunningJobs() > 0 || !pending_.empty();
   for (const auto& [serial, unit] : units_) {
     busy = busy || unit.Phase == TStationUnit::TPhase::Queued;
   }

@@ -2,7 +2,8 @@
 // The headless flashing station: the updater session driven from the command line. It chooses
 // which trackers to flash (those found, the serials named, or every one plugged in while it
 // watches), starts their jobs, follows them by serial number across re-plugs, writes the
-// report row of every finished job and decides the exit code.
+// report row of every finished job and decides the exit code. A failed job's row waits for the
+// scan after it, which tells whether the tracker vanished mid-job.
 //
 // Threads: main thread; the session's workers reach it only through the session's signals.
 // Ownership: the station owns the session, the output and the report; the session goes first
@@ -68,6 +69,9 @@ class TStation : public QObject {
   void OnProgress(uint64_t id, int percent);
   void OnSteps(uint64_t id, const TJobSteps& steps);
   void OnDone(uint64_t id, const TJobOutcome& outcome);
+  // Tells a failed job's result once it is known whether its tracker went away.
+  void Settle(TStationUnit& unit, bool vanished);
+  void SettleAll();
   void OnScanEnded(int32_t code);
   void OnDeadline();
   void WriteRow(const TStationUnit& unit, const TJobOutcome& outcome);
@@ -80,6 +84,13 @@ class TStation : public QObject {
   std::unique_ptr<TUpdaterSession> session_;
   std::map<int32_t, TStationUnit> units_;
   std::map<uint64_t, std::string> status_text_;  // the session's status line per record
+  // Failed jobs in TPhase::Checking, by serial: their outcome and the scans still to end
+  // before the tracker's presence is known.
+  struct TPending {
+    TJobOutcome Outcome;
+    int ScansLeft = 0;
+  };
+  std::map<int32_t, TPending> pending_;
   std::set<int32_t> chosen_;  // flash without --watch and without serials: the first scan's
   bool first_scan_settled_ = false;
   bool deadline_passed_ = false;

@@ -62,6 +62,8 @@ const char* PhaseName(const TStationUnit& unit) {
         return "loading";
       }
       return unit.Steps.SectorsErased > unit.Steps.SectorsWritten ? "writing" : "erasing";
+    case TStationUnit::TPhase::Checking:
+      return "checking";
     case TStationUnit::TPhase::Done:
       return "done";
   }
@@ -76,14 +78,22 @@ int TerminalColumns() {
   return 80;
 }
 
+// The columns a line may fill: the last one is left free, since a character there makes some
+// terminals wrap at the next one.
+int Room(int columns) {
+  return columns > 1 ? columns - 1 : 1;
+}
+
+bool Fits(const std::string& line, int columns) {
+  return QString::fromStdString(line).size() <= Room(columns);
+}
+
 // A line that fits the terminal: a line that wrapped would break the count of lines to redraw.
 std::string Fit(const std::string& line, int columns) {
-  const QString text = QString::fromStdString(line);
-  const int room = columns > 1 ? columns - 1 : 1;
-  if (text.size() <= room) {
+  if (Fits(line, columns)) {
     return line;
   }
-  return text.left(room).toStdString();
+  return QString::fromStdString(line).left(Room(columns)).toStdString();
 }
 
 }  // namespace
@@ -141,13 +151,22 @@ void TStationOutput::Scroll(const std::string& line) {
   Redraw();
 }
 
-std::string TStationOutput::LiveLine(const TStationUnit& unit) const {
-  std::string line = Format("%10d  %-8s %3d%%", unit.Serial, PhaseName(unit), unit.Percent);
+std::string TStationOutput::LiveLine(const TStationUnit& unit, int columns) const {
+  std::string rate_and_left;
   if (unit.Phase == TStationUnit::TPhase::Flashing) {
-    line += "  " + RateText(BytesPerSecond(unit.Steps)) + "  " +
-            TimeLeftText(EstimateMsLeft(unit.Steps)) + " left";
+    rate_and_left = RateText(BytesPerSecond(unit.Steps)) + "  " +
+                    TimeLeftText(EstimateMsLeft(unit.Steps)) + " left";
   }
-  return line;
+  const std::string aligned =
+      Format("%10d  %-8s %3d%%", unit.Serial, PhaseName(unit), unit.Percent) +
+      (rate_and_left.empty() ? "" : "  " + rate_and_left);
+  if (Fits(aligned, columns)) {
+    return aligned;
+  }
+  // Too narrow for the columns: cut, the aligned line would lose the serial's last digits
+  // first, and the serial is what the operator goes by.
+  return Format("%d %s %d%%", unit.Serial, PhaseName(unit), unit.Percent) +
+         (rate_and_left.empty() ? "" : " " + rate_and_left);
 }
 
 void TStationOutput::Redraw() {
@@ -162,8 +181,9 @@ void TStationOutput::Redraw() {
     for (const auto& [serial, unit] : *units_) {
       if (unit.Phase == TStationUnit::TPhase::Replug ||
           unit.Phase == TStationUnit::TPhase::Queued ||
-          unit.Phase == TStationUnit::TPhase::Flashing) {
-        block += "\x1b[2K" + Fit(LiveLine(unit), columns) + "\n";
+          unit.Phase == TStationUnit::TPhase::Flashing ||
+          unit.Phase == TStationUnit::TPhase::Checking) {
+        block += "\x1b[2K" + Fit(LiveLine(unit, columns), columns) + "\n";
         ++lines;
       }
     }
@@ -300,10 +320,18 @@ void TStationOutput::Done(const TStationUnit& unit) {
     Emit(Json(object));
     return;
   }
+  const bool ok = unit.ResultCode == kWriteSucceeded;
+  if (style_ == TStyle::Live &&
+      !Fits(Format("done %d %s code %d", unit.Serial, ok ? "OK" : "FAILED", unit.ResultCode),
+            TerminalColumns())) {
+    // A terminal too narrow for the result's head still shows the serial whole and then its
+    // result: "1234 OK", or "1234 E5" for code 5.
+    Scroll(ok ? Format("%d OK", unit.Serial) : Format("%d E%d", unit.Serial, unit.ResultCode));
+    return;
+  }
   Scroll(Format("done %d %s code %d: %s (%.1f s, %d sectors, %d retries)", unit.Serial,
-                unit.ResultCode == kWriteSucceeded ? "OK" : "FAILED", unit.ResultCode,
-                unit.ResultText.c_str(), unit.Steps.ElapsedMs / 1000.0, unit.Steps.SectorsWritten,
-                unit.Steps.Retries));
+                ok ? "OK" : "FAILED", unit.ResultCode, unit.ResultText.c_str(),
+                unit.Steps.ElapsedMs / 1000.0, unit.Steps.SectorsWritten, unit.Steps.Retries));
 }
 
 void TStationOutput::Culprit(int32_t code, int32_t serial, const std::string& driver,

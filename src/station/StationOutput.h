@@ -1,6 +1,8 @@
 #pragma once
 // What the station tells while it runs, in one of three styles: live lines on a terminal (one
-// line per tracker at work redrawn in place, finished trackers scrolling up as one line each),
+// line per tracker at work redrawn in place, finished trackers scrolling up as one line each;
+// every line cut to the terminal's width, and on a terminal too narrow for the aligned columns
+// each tracker's line starts with its whole serial),
 // plain event lines when stdout is no terminal, or JSON Lines (--json), one object per event.
 //
 // Threads: main thread. The output writes to stdout; messages for the user (errors, the
@@ -17,7 +19,9 @@ namespace updater {
 
 // One tracker as the station follows it, by serial number across re-plugs.
 struct TStationUnit {
-  enum class TPhase { Seen, Replug, Queued, Flashing, Done };
+  // Checking: its job failed, and the scan that follows tells whether the tracker is still
+  // there; its result is told once that scan has ended.
+  enum class TPhase { Seen, Replug, Queued, Flashing, Checking, Done };
 
   int32_t Serial = 0;
   uint64_t Id = 0;     // the session's record now listed for it; 0 while none is
@@ -65,7 +69,7 @@ class TStationOutput : public QObject {
   void Scroll(const std::string& line);
   void Redraw();
   void EraseLive();
-  std::string LiveLine(const TStationUnit& unit) const;
+  std::string LiveLine(const TStationUnit& unit, int columns) const;
 
   TStyle style_;
   const std::map<int32_t, TStationUnit>* units_ = nullptr;

@@ -1,10 +1,18 @@
 #include "station_rig.h"
 
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -164,6 +172,94 @@ Finished StationRig::Run(const QStringList& args, int timeout_ms) const {
       result.events.push_back(doc.object());
     }
   }
+  return result;
+}
+
+Finished StationRig::RunOnTerminal(const QStringList& args, int columns, int rows,
+                                   int timeout_ms) const {
+  // Everything the child needs is made before the fork: this process has threads, so the child
+  // may only make async-signal-safe calls until it has become the station.
+  const std::string program = dir_ + "/app/veltorium-station";
+  std::vector<std::string> arg_text = {program};
+  for (const QString& arg : args) {
+    arg_text.push_back(arg.toStdString());
+  }
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.insert(QStringLiteral("ZIZUZ_DEVICE_DIR"), QString::fromStdString(dir_ + "/by-id"));
+  env.insert(QStringLiteral("FTD2XX_SIM_DIR"), QString::fromStdString(dir_ + "/ftdi"));
+  env.insert(QStringLiteral("LD_LIBRARY_PATH"), QString::fromStdString(BinDir() + "d2xx-sim"));
+  env.insert(QStringLiteral("XDG_RUNTIME_DIR"), QString::fromStdString(dir_ + "/run"));
+  env.insert(QStringLiteral("TERM"), QStringLiteral("xterm"));
+  std::vector<std::string> env_text;
+  for (const QString& entry : env.toStringList()) {
+    env_text.push_back(entry.toStdString());
+  }
+  std::vector<char*> argv;
+  for (std::string& arg : arg_text) {
+    argv.push_back(arg.data());
+  }
+  argv.push_back(nullptr);
+  std::vector<char*> envp;
+  for (std::string& entry : env_text) {
+    envp.push_back(entry.data());
+  }
+  envp.push_back(nullptr);
+
+  winsize size{};
+  size.ws_col = static_cast<unsigned short>(columns);
+  size.ws_row = static_cast<unsigned short>(rows);
+  int master = -1;
+  int slave = -1;
+  if (::openpty(&master, &slave, nullptr, nullptr, &size) != 0) {
+    throw std::runtime_error("openpty failed");
+  }
+  ::fcntl(master, F_SETFD, FD_CLOEXEC);
+  const pid_t pid = ::fork();
+  if (pid < 0) {
+    throw std::runtime_error("fork failed");
+  }
+  if (pid == 0) {
+    ::setsid();
+    ::ioctl(slave, TIOCSCTTY, 0);
+    ::dup2(slave, 0);
+    ::dup2(slave, 1);
+    ::dup2(slave, 2);
+    if (slave > 2) {
+      ::close(slave);
+    }
+    ::execve(argv[0], argv.data(), envp.data());
+    ::_exit(127);
+  }
+  ::close(slave);
+
+  Finished result;
+  QElapsedTimer timer;
+  timer.start();
+  char buffer[4096];
+  for (;;) {
+    pollfd poll_fd{master, POLLIN, 0};
+    const int ready = ::poll(&poll_fd, 1, 200);
+    if (ready > 0) {
+      const ssize_t got = ::read(master, buffer, sizeof buffer);
+      if (got > 0) {
+        result.out.append(buffer, static_cast<size_t>(got));
+        continue;
+      }
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      break;  // EIO: the station and everything it started have closed the terminal
+    }
+    if (timer.elapsed() > timeout_ms) {
+      ::kill(pid, SIGKILL);
+      result.err = "station did not end; killed\n";
+      break;
+    }
+  }
+  ::close(master);
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  result.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
 }
 

@@ -46,6 +46,10 @@ class StationRig {
                         const std::function<bool(const QJsonObject&)>& pred,
                         int timeout_ms = 240000);
   static Finished End(QProcess& process, std::vector<QJsonObject> seen, int timeout_ms = 240000);
+  // Runs it to its end on a pseudo-terminal of this size (stdin, stdout and stderr, its
+  // controlling terminal): out gets every byte it wrote there, events stay empty.
+  Finished RunOnTerminal(const QStringList& args, int columns, int rows,
+                         int timeout_ms = 300000) const;
 
  private:
   std::string dir_;

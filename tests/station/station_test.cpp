@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "BootFrame.h"
@@ -50,6 +51,97 @@ std::string EmbeddedChecksum() {
       .toHex()
       .toStdString();
 }
+
+// What a terminal of a given width shows for the station's bytes (through the pseudo-terminal,
+// so with CR LF line ends), with the few controls the live view uses. A character written past
+// the last column is counted as a wrap: a wrapped line breaks the count of lines to redraw.
+struct Screen {
+  explicit Screen(int width) : columns(static_cast<size_t>(width)) { lines.emplace_back(); }
+
+  void Feed(const std::string& bytes) {
+    const std::u32string text = QString::fromStdString(bytes).toStdU32String();
+    for (size_t i = 0; i < text.size(); ++i) {
+      const char32_t c = text[i];
+      if (c == U'\x1b' && i + 1 < text.size() && text[i + 1] == U'[') {
+        size_t end = i + 2;
+        std::string params;
+        while (end < text.size() &&
+               ((text[end] >= U'0' && text[end] <= U'9') || text[end] == U';')) {
+          params += static_cast<char>(text[end++]);
+        }
+        if (end == text.size()) {
+          unknown += "truncated;";
+          break;
+        }
+        const int n = params.empty() ? 0 : std::stoi(params);
+        switch (text[end]) {
+          case U'A':  // up n lines
+            ups += 1;
+            above += static_cast<size_t>(std::max(n, 1)) > row ? 1 : 0;
+            row -= std::min(row, static_cast<size_t>(std::max(n, 1)));
+            break;
+          case U'K':  // 2K: the whole line
+            lines[row].clear();
+            break;
+          case U'J':  // from the cursor to the end of the screen
+            lines[row].resize(std::min(lines[row].size(), col));
+            lines.resize(row + 1);
+            break;
+          default:
+            unknown += static_cast<char>(text[end]);
+        }
+        i = end;
+      } else if (c == U'\r') {
+        col = 0;
+      } else if (c == U'\n') {
+        shown.insert(Text(lines[row]));
+        if (++row == lines.size()) {
+          lines.emplace_back();
+        }
+      } else if (c >= U' ') {
+        if (col >= columns) {
+          ++wraps;
+        }
+        std::u32string& line = lines[row];
+        if (line.size() < col) {
+          line.resize(col, U' ');
+        }
+        if (line.size() == col) {
+          line.push_back(c);
+        } else {
+          line[col] = c;
+        }
+        ++col;
+      }
+    }
+  }
+
+  // The lines left on the screen and above it, without the empty ones at the end.
+  std::vector<std::string> Final() const {
+    std::vector<std::string> out;
+    for (const std::u32string& line : lines) {
+      out.push_back(Text(line));
+    }
+    while (!out.empty() && out.back().empty()) {
+      out.pop_back();
+    }
+    return out;
+  }
+
+  static std::string Text(const std::u32string& line) {
+    return QString::fromUcs4(line.data(), static_cast<qsizetype>(line.size())).toStdString();
+  }
+
+  size_t columns;
+  std::vector<std::u32string> lines;  // from the first line written
+  size_t row = 0;
+  size_t col = 0;
+  int wraps = 0;
+  int ups = 0;                  // moves up: redraws in place
+  int above = 0;                // moves up past the first line written
+  std::string unknown;          // controls this model does not know
+  std::set<std::string> shown;  // every line as it stood when the cursor left it
+};
 
 TEST(Station, ListsEveryTrackerAndSendsARunningOneIntoItsBootLoader) {
   StationRig rig(/*replug_ms=*/600000);
@@ -343,6 +435,68 @@ TEST(Station, AKilledStationLeavesWholeRowsAndTheNextOneAppends) {
   }
 }
 
+// Two ways to lose a tracker mid-job: pulled out by hand (the host unplugs it while its job is
+// under way) and gone on its own (the tracker's vanish switch, after a request well inside the
+// write). Each gets its row saying so; the trackers beside them are flashed to the end.
+TEST(Station, ATrackerThatVanishesMidJobHasItsRowAndTheOthersGoOn) {
+  StationRig rig(/*replug_ms=*/600000);
+  rig.Add("serial=9201,driver=ql,mode=boot,delay=30");
+  rig.Add("serial=9202,driver=ftdi,mode=boot,vanish=40");
+  rig.Add("serial=9203,driver=ql,mode=boot");
+  rig.Add("serial=9204,driver=ftdi,mode=boot,delay=10");
+  const std::string report = rig.Dir() + "/report.csv";
+  std::unique_ptr<QProcess> station =
+      rig.Start({"flash", "--json", "--report", QString::fromStdString(report)});
+  std::vector<QJsonObject> seen;
+  ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+    return e[QStringLiteral("event")] == QStringLiteral("progress") &&
+           e[QStringLiteral("serial")].toInt() == 9201 && e[QStringLiteral("percent")].toInt() >= 5;
+  }));
+  ASSERT_TRUE(rig.Host().Unplug("9201"));
+  const Finished run = StationRig::End(*station, seen);
+  EXPECT_EQ(run.code, 1) << run.err << run.out;
+
+  for (const char* serial : {"9201", "9202"}) {
+    EXPECT_NE(rig.Host().Status(serial).finish, FinishState::Succeeded) << serial;
+  }
+  for (const char* serial : {"9203", "9204"}) {
+    EXPECT_EQ(rig.Host().Status(serial).finish, FinishState::Succeeded) << serial;
+  }
+  const std::vector<QJsonObject> summary = Events(run.events, "summary");
+  ASSERT_EQ(summary.size(), 1u) << run.out;
+  EXPECT_EQ(Int(summary[0], "flashed"), 2);
+  EXPECT_EQ(Int(summary[0], "failed"), 2);
+
+  bool complete = false;
+  const auto rows = ReadCsv(report, &complete);
+  ASSERT_TRUE(complete);
+  ASSERT_EQ(rows.size(), 5u);
+  std::map<std::string, std::vector<std::string>> by_serial;
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 15u);
+    by_serial[rows[i][2]] = rows[i];
+  }
+  ASSERT_EQ(by_serial.size(), 4u);
+  for (const char* serial : {"9201", "9202"}) {
+    SCOPED_TRACE(serial);
+    const auto& row = by_serial[serial];
+    const auto done = Events(run.events, "done", std::stoi(serial));
+    ASSERT_EQ(done.size(), 1u);
+    EXPECT_TRUE(done[0][QStringLiteral("vanished")].toBool());
+    EXPECT_EQ(row[9], std::to_string(Int(done[0], "code")));
+    EXPECT_NE(row[9], "0");
+    EXPECT_EQ(row[10], Str(done[0], "text"));
+    EXPECT_NE(row[10].find("прибор пропал во время прошивки"), std::string::npos) << row[10];
+    // It was written to when it went: the row counts what was done before.
+    EXPECT_GT(std::stoi(row[13]), 0);
+  }
+  for (const char* serial : {"9203", "9204"}) {
+    SCOPED_TRACE(serial);
+    EXPECT_EQ(by_serial[serial][9], "0");
+    EXPECT_EQ(by_serial[serial][10], kSuccessText);
+  }
+}
+
 TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
   StationRig rig(/*replug_ms=*/600000);
   rig.Add("serial=9001,driver=ql,mode=boot,delay=30");
@@ -380,6 +534,140 @@ TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
     // Both jobs were cut short, and each has its row.
     EXPECT_EQ(rows[3][9], "10");
     EXPECT_EQ(rows[4][9], "10");
+  }
+}
+
+// Eight jobs at once, both kinds of tracker, when the signal comes (a run without --watch):
+// one signal lets every job end as it would have; a second cuts the rest short. Either way
+// every job ends, each has its whole row, and the exit code says whether one was cut short.
+TEST(Station, SigtermDuringEightJobsWritesEveryRow) {
+  struct Case {
+    const char* name;
+    int signal_count;
+  };
+  const Case cases[] = {{"one signal", 1}, {"two signals", 2}};
+  int first = 9300;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    StationRig rig(/*replug_ms=*/600000);
+    std::vector<std::string> serials;
+    for (int i = 1; i <= 8; ++i) {
+      serials.push_back(std::to_string(first + i));
+      rig.Add("serial=" + serials.back() + (i % 2 == 0 ? ",driver=ftdi" : ",driver=ql") +
+              ",mode=boot,delay=30");
+    }
+    first += 10;
+    const std::string report = rig.Dir() + "/report.csv";
+    std::unique_ptr<QProcess> station =
+        rig.Start({"flash", "--json", "--report", QString::fromStdString(report)});
+    std::vector<QJsonObject> seen;
+    // Every one of the eight under way.
+    ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [&](const QJsonObject&) {
+      for (const std::string& serial : serials) {
+        if (Events(seen, "progress", std::stoi(serial)).empty()) {
+          return false;
+        }
+      }
+      return true;
+    }));
+    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    if (c.signal_count == 2) {
+      ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
+        return e[QStringLiteral("event")] == QStringLiteral("note");
+      }));
+      ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    }
+    const Finished run = StationRig::End(*station, seen);
+
+    bool complete = false;
+    const auto rows = ReadCsv(report, &complete);
+    ASSERT_TRUE(complete);
+    ASSERT_EQ(rows.size(), 9u) << run.out;
+    std::set<std::string> reported;
+    int cut_short = 0;
+    for (size_t i = 1; i < rows.size(); ++i) {
+      ASSERT_EQ(rows[i].size(), 15u);
+      reported.insert(rows[i][2]);
+      const auto done = Events(run.events, "done", std::stoi(rows[i][2]));
+      ASSERT_EQ(done.size(), 1u) << rows[i][2];
+      EXPECT_EQ(rows[i][9], std::to_string(Int(done[0], "code")));
+      if (rows[i][9] == "0") {
+        EXPECT_EQ(rig.Host().Status(rows[i][2]).finish, FinishState::Succeeded) << rows[i][2];
+      } else {
+        EXPECT_EQ(rows[i][9], "10") << rows[i][2];
+        ++cut_short;
+      }
+    }
+    EXPECT_EQ(reported, std::set<std::string>(serials.begin(), serials.end()));
+    if (c.signal_count == 1) {
+      EXPECT_EQ(cut_short, 0);
+      EXPECT_EQ(run.code, 0) << run.err << run.out;
+    } else {
+      EXPECT_GT(cut_short, 0);
+      EXPECT_EQ(run.code, 1) << run.err << run.out;
+    }
+    const std::vector<QJsonObject> summary = Events(run.events, "summary");
+    ASSERT_EQ(summary.size(), 1u) << run.out;
+    EXPECT_EQ(Int(summary[0], "flashed"), 8 - cut_short);
+    EXPECT_EQ(Int(summary[0], "failed"), cut_short);
+  }
+}
+
+// On a terminal: live lines redrawn in place, each finished tracker scrolled up as one line
+// with its result, down to a terminal narrower than the aligned serial column and narrower
+// than the serial itself. Serials start with distinct digits, so that even three columns tell
+// them apart.
+TEST(Station, LiveViewKeepsToTheTerminalsWidth) {
+  struct Case {
+    int columns;
+    std::vector<std::string> done;  // how each tracker's result line starts
+    bool live_serials;              // whether live lines show the whole serial
+  };
+  const Case cases[] = {
+      {40, {"done 1401 OK code 0: ", "done 2402 OK code 0: ", "done 3403 FAILED code "}, true},
+      {10, {"1401 OK", "2402 OK", "3403 E"}, true},
+      {4, {"140", "240", "340"}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.columns);
+    StationRig rig(/*replug_ms=*/600000);
+    rig.Add("serial=1401,driver=ql,mode=boot,delay=10");
+    rig.Add("serial=2402,driver=ftdi,mode=boot,delay=10");
+    rig.Add("serial=3403,driver=ql,mode=boot,locked");
+    const Finished run = rig.RunOnTerminal({"flash"}, c.columns, 24);
+    EXPECT_EQ(run.code, 1) << run.err << run.out;
+    Screen screen(c.columns);
+    screen.Feed(run.out);
+    EXPECT_EQ(screen.wraps, 0) << run.out;
+    EXPECT_EQ(screen.above, 0) << run.out;
+    EXPECT_EQ(screen.unknown, "");
+    EXPECT_GT(screen.ups, 0) << "the live lines were never redrawn";
+
+    // What stays: a line for each tracker found, one with each result, and the summary; none
+    // of the live lines is left behind.
+    const std::vector<std::string> lines = screen.Final();
+    std::string all;
+    for (const std::string& line : lines) {
+      all += line + "\n";
+    }
+    EXPECT_EQ(lines.size(), 7u) << all;
+    for (const std::string& start : c.done) {
+      EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                              [&](const std::string& line) { return line.rfind(start, 0) == 0; }),
+                1)
+          << start << " in\n"
+          << all;
+    }
+    if (c.live_serials) {
+      for (const std::string serial : {"1401", "2402"}) {
+        EXPECT_TRUE(std::any_of(screen.shown.begin(), screen.shown.end(),
+                                [&](const std::string& line) {
+                                  return line.rfind(serial + " ", 0) == 0 &&
+                                         line.rfind(serial + " OK", 0) != 0;
+                                }))
+            << serial;
+      }
+    }
   }
 }
 
