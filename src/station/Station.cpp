@@ -270,11 +270,10 @@ void TStation::OnDone(uint64_t id, const TJobOutcome& outcome) {
   if (unit == nullptr) {
     return;
   }
-  const TDevEntry* device = session_->Device(id);
   unit->Steps = outcome.Steps;
   unit->ResultCode = outcome.ResultCode;
   unit->ResultText = status_text_[id];
-  const bool gone = device == nullptr || device->Removed || device->Unplugged;
+  const bool gone = Gone(id);
   if (outcome.ResultCode == kWriteSucceeded || gone || session_->ShuttingDown()) {
     pending_[unit->Serial] = TPending{outcome, 0};
     Settle(*unit, outcome.ResultCode != kWriteSucceeded && gone);
@@ -286,6 +285,11 @@ void TStation::OnDone(uint64_t id, const TJobOutcome& outcome) {
   unit->Phase = TStationUnit::TPhase::Checking;
   pending_[unit->Serial] = TPending{outcome, session_->ScanRunning() ? 2 : 1};
   session_->StartScan();
+}
+
+bool TStation::Gone(uint64_t id) const {
+  const TDevEntry* device = id != 0 ? session_->Device(id) : nullptr;
+  return device == nullptr || device->Removed || device->Unplugged;
 }
 
 void TStation::Settle(TStationUnit& unit, bool vanished) {
@@ -315,8 +319,7 @@ void TStation::Settle(TStationUnit& unit, bool vanished) {
 void TStation::SettleAll() {
   while (!pending_.empty()) {
     TStationUnit& unit = Unit(pending_.begin()->first);
-    const TDevEntry* device = unit.Id != 0 ? session_->Device(unit.Id) : nullptr;
-    Settle(unit, device == nullptr || device->Removed || device->Unplugged);
+    Settle(unit, Gone(unit.Id));
   }
 }
 
@@ -360,8 +363,7 @@ void TStation::OnScanEnded(int32_t code) {
   }
   for (const int32_t serial : known) {
     TStationUnit& unit = Unit(serial);
-    const TDevEntry* device = unit.Id != 0 ? session_->Device(unit.Id) : nullptr;
-    Settle(unit, device == nullptr || device->Removed || device->Unplugged);
+    Settle(unit, Gone(unit.Id));
   }
   if (first_scan_settled_ || session_->ScanRunning() || session_->ScanDue()) {
     return;

@@ -69,6 +69,8 @@ class TStation : public QObject {
   void OnProgress(uint64_t id, int percent);
   void OnSteps(uint64_t id, const TJobSteps& steps);
   void OnDone(uint64_t id, const TJobOutcome& outcome);
+  // Whether the record is no more, or marked removed or unplugged (id 0: no record).
+  bool Gone(uint64_t id) const;
   // Tells a failed job's result once it is known whether its tracker went away.
   void Settle(TStationUnit& unit, bool vanished);
   void SettleAll();
