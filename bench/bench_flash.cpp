@@ -138,6 +138,12 @@ TRun Flash(int trackers, sim::DriverKind kind, bool window, const std::string& r
                      failed_jobs += outcome.ResultCode == kWriteSucceeded ? 0 : 1;
                      run.job_ms = std::max(run.job_ms, static_cast<double>(outcome.Elapsed));
                    });
+  // A failed run says why: the log's error lines, printed as they come.
+  QObject::connect(&session->Log(), &TEventLog::Line, [](int line_kind, const std::string& line) {
+    if (line_kind == kLogError) {
+      std::fprintf(stderr, "  %s\n", line.c_str());
+    }
+  });
 
   // The program's own event loop; a precise 1 ms timer notes the first job's start and ends
   // the loop when every job has ended.
@@ -179,7 +185,20 @@ TRun Flash(int trackers, sim::DriverKind kind, bool window, const std::string& r
       run.floor_ms = floor;
       run.requests = count;
     }
-    run.ok = run.ok && host.Status(serial).finish == sim::FinishState::Succeeded;
+    const bool succeeded = host.Status(serial).finish == sim::FinishState::Succeeded;
+    run.ok = run.ok && succeeded;
+    if (!succeeded) {
+      // What the tracker itself received last: whether the requests reached it and were
+      // answered.
+      const std::vector<sim::RequestRecord> requests = host.Requests(serial);
+      const size_t from = requests.size() > 6 ? requests.size() - 6 : 0;
+      for (size_t i = from; i < requests.size(); ++i) {
+        const sim::RequestRecord& r = requests[i];
+        std::fprintf(stderr, "  tracker %s request %zu: code %u sector %u address %u%s %s\n",
+                     serial.c_str(), i, r.code, r.sector, r.address,
+                     r.answered ? " answered" : " not answered", r.note.c_str());
+      }
+    }
   }
   if (form) {
     // The settings go beside this binary, where the tests' windows read them too.
