@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "child_signal.h"
 #include "form_rig.h"
 
 namespace {
@@ -126,7 +127,7 @@ TEST_F(ProcessTest, LockOfAKilledInstanceDoesNotBlockTheNextStart) {
   ASSERT_TRUE(WaitForErr(*next, kServing)) << Err(*next).toStdString();
   auto other = Start(exe_);
   EXPECT_EQ(Finish(*other), 0);
-  ::kill(static_cast<pid_t>(next->processId()), SIGINT);
+  ASSERT_TRUE(test::SignalChild(*next, SIGINT));
   EXPECT_EQ(Finish(*next), 0);
 }
 
@@ -154,7 +155,7 @@ TEST_F(ProcessTest, SignalClosesAWaitingBoxAndEndsLikeTheCloseButton) {
         WaitForErr(*process, QStringLiteral("box waits: Драйвер устройств FTDI не установлен.")))
         << Err(*process).toStdString();
     EXPECT_FALSE(QFile::exists(settings));
-    ::kill(static_cast<pid_t>(process->processId()), c.signal);
+    ASSERT_TRUE(test::SignalChild(*process, c.signal));
     EXPECT_EQ(Finish(*process), 0);
     EXPECT_TRUE(QFile::exists(settings));
     const QString err = Err(*process);

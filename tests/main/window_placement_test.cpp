@@ -17,6 +17,7 @@
 #include <optional>
 
 #include "SettingsFile.h"
+#include "child_signal.h"
 #include "form_rig.h"
 
 namespace {
@@ -241,7 +242,7 @@ class WindowPlacementTest : public testing::Test {
                         << (seen ? Text(*seen).toStdString() : std::string("no window")) << "\n"
                         << err.toStdString();
 
-    ::kill(static_cast<pid_t>(process.processId()), SIGTERM);
+    ASSERT_TRUE(test::SignalChild(process, SIGTERM));
     ASSERT_TRUE(process.waitForFinished(kWaitMs));
     EXPECT_EQ(process.exitStatus(), QProcess::NormalExit);
     EXPECT_EQ(process.exitCode(), 0)

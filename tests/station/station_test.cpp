@@ -15,6 +15,7 @@
 
 #include "BootFrame.h"
 #include "EmbeddedImage.h"
+#include "child_signal.h"
 #include "station_rig.h"
 
 namespace station_test {
@@ -303,7 +304,7 @@ TEST(Station, WatchFlashesEachPluggedTrackerOnceUntilSignalled) {
   // A tracker plugged after it shows that the station went on looking past the re-plug.
   rig.Add("serial=5004,driver=ql,mode=boot");
   ASSERT_TRUE(StationRig::WaitEvent(*station, seen, done_of(5004)));
-  ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+  ASSERT_TRUE(test::SignalChild(*station, SIGTERM));
   const Finished run = StationRig::End(*station, seen);
   EXPECT_EQ(run.code, 0) << run.err << run.out;
   EXPECT_EQ(Events(run.events, "start", 5001).size(), 1u);
@@ -376,7 +377,7 @@ TEST(Station, ExitCodes) {
                             ") holds the trackers"),
             std::string::npos)
       << second.err;
-  ::kill(static_cast<pid_t>(holder->processId()), SIGTERM);
+  ASSERT_TRUE(test::SignalChild(*holder, SIGTERM));
   EXPECT_EQ(StationRig::End(*holder, seen).code, 0);
 }
 
@@ -522,7 +523,7 @@ TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
     std::unique_ptr<QProcess> station = rig.Start(args);
     std::vector<QJsonObject> seen;
     ASSERT_TRUE(StationRig::WaitEvent(*station, seen, progressing));
-    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    ASSERT_TRUE(test::SignalChild(*station, SIGTERM));
     const Finished run = StationRig::End(*station, seen);
     EXPECT_EQ(run.code, 0) << run.err << run.out;
     EXPECT_EQ(rig.Host().Status("9001").finish, FinishState::Succeeded);
@@ -533,11 +534,11 @@ TEST(Station, ASignalLetsJobsFinishAndASecondStopsThem) {
     std::unique_ptr<QProcess> station = rig.Start(args);
     std::vector<QJsonObject> seen;
     ASSERT_TRUE(StationRig::WaitEvent(*station, seen, progressing));
-    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    ASSERT_TRUE(test::SignalChild(*station, SIGTERM));
     ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
       return e[QStringLiteral("event")] == QStringLiteral("note");
     }));
-    ::kill(static_cast<pid_t>(station->processId()), SIGINT);
+    ASSERT_TRUE(test::SignalChild(*station, SIGINT));
     const Finished run = StationRig::End(*station, seen);
     EXPECT_EQ(run.code, 1) << run.err << run.out;
     const auto rows = ReadCsv(report);
@@ -581,12 +582,12 @@ TEST(Station, SigtermDuringEightJobsWritesEveryRow) {
       }
       return true;
     }));
-    ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+    ASSERT_TRUE(test::SignalChild(*station, SIGTERM));
     if (c.signal_count == 2) {
       ASSERT_TRUE(StationRig::WaitEvent(*station, seen, [](const QJsonObject& e) {
         return e[QStringLiteral("event")] == QStringLiteral("note");
       }));
-      ::kill(static_cast<pid_t>(station->processId()), SIGTERM);
+      ASSERT_TRUE(test::SignalChild(*station, SIGTERM));
     }
     const Finished run = StationRig::End(*station, seen);
 
