@@ -56,10 +56,13 @@ class TXServer {
   // Returns an empty text when the server (and the window manager) are ready, or what failed.
   QString Start(bool with_window_manager) {
     server_.setProcessChannelMode(QProcess::SeparateChannels);
+    // An X server resets when its last client leaves, and a client that comes during the
+    // reset is turned away: without a window manager, that is the program right after the
+    // readiness probe, or after its own first run.
     server_.start(QStringLiteral("Xvfb"),
                   {QStringLiteral("-displayfd"), QStringLiteral("1"), QStringLiteral("-screen"),
                    QStringLiteral("0"), QStringLiteral("1280x1024x24"), QStringLiteral("-nolisten"),
-                   QStringLiteral("tcp")});
+                   QStringLiteral("tcp"), QStringLiteral("-noreset")});
     QString number;
     PumpUntil(
         [&] {
