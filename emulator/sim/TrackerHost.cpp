@@ -315,7 +315,7 @@ void TrackerHost::PlugIn(Slot& slot) {
   Notify();
 }
 
-void TrackerHost::TakeOut(Slot& slot, const char* event) {
+void TrackerHost::TakeOut(Slot& slot, const char* event, bool intoBootLoader) {
   Withdraw(options_.dirs, slot.config);
   slot.port->Close();
   {
@@ -323,6 +323,9 @@ void TrackerHost::TakeOut(Slot& slot, const char* event) {
     slot.plugged = false;
     slot.slavePath.clear();
     slot.model.DropPartialInput();
+    if (intoBootLoader) {
+      slot.model.EnterBootLoader();
+    }
   }
   Emit(std::string(event) + " " + slot.config.serial);
   Notify();
@@ -360,12 +363,10 @@ void TrackerHost::Perform(Slot& slot, const TrackerAction& action, bool& gone) {
   WaitForClientToRead(slot);
   gone = true;
   if (action.replug) {
-    TakeOut(slot, "withdrawn");
-    {
-      std::lock_guard lock(slot.m);
-      slot.model.EnterBootLoader();
-    }
+    // Due before anyone can see the tracker gone: a Plug() from a waiter woken by its removal
+    // must not be put off by the automatic re-plug time.
     slot.plugAtMs = NowMs() + options_.replugMs;
+    TakeOut(slot, "withdrawn", true);
   } else {
     slot.wantPlugged = false;
     {

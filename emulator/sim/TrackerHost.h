@@ -92,7 +92,7 @@ class TrackerHost {
   void Run(Slot& slot);
   void Perform(Slot& slot, const TrackerAction& action, bool& gone);
   void PlugIn(Slot& slot);
-  void TakeOut(Slot& slot, const char* event);
+  void TakeOut(Slot& slot, const char* event, bool intoBootLoader = false);
   void WaitForClientToRead(Slot& slot);
   void Sleep(Slot& slot, int ms);
   void Emit(const std::string& line);

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
+#include <thread>
+
 #include "SimTestClient.h"
 
 namespace simtest {
@@ -54,6 +58,40 @@ INSTANTIATE_TEST_SUITE_P(StartReplies, FirmwareStart,
                                            StartCase{"garbage", "\x01\xFE?#\x7Fx", false},
                                            StartCase{"silent", "", false}),
                          [](const auto& p) { return p.param.start; });
+
+// A waiter woken by the start command's removal plugs the tracker back at once, long before
+// the automatic re-plug is due; the tracker must come back now, in its boot loader.
+TEST_F(HostTest, PlugRightAfterTheStartCommandsRemovalIsNotPutOff) {
+  using namespace std::chrono_literals;
+  options_.replugMs = 60000;
+  std::jthread plugger;
+  std::atomic<bool> fired = false;
+  std::atomic<bool> plugging = false;
+  std::atomic<bool> back = false;
+  options_.onEvent = [&](const std::string& line) {
+    if (line != "withdrawn 5003" || fired.exchange(true)) {
+      return;
+    }
+    plugger = std::jthread([&] {
+      plugging = true;
+      back = host_->Plug("5003", 10s);
+    });
+    // Hold the tracker's own thread in its removal while the plug lands.
+    while (!plugging) {
+      std::this_thread::yield();
+    }
+    std::this_thread::sleep_for(50ms);
+  };
+  host_ = std::make_unique<updater::sim::TrackerHost>(options_);
+  const std::string serial = AddTracker("serial=5003,mode=firmware,start=ok");
+  auto client = Connect(serial, TrackerMode::Firmware);
+  EXPECT_TRUE(client->Send(Text("START_BOOT_LOADER")));
+  EXPECT_TRUE(host_->WaitPlugged(serial, TrackerMode::BootLoader, 10s));
+  plugger = {};   // the plug may still be returning
+  host_.reset();  // ends the tracker's thread while the hook's captures are alive
+  EXPECT_TRUE(fired);
+  EXPECT_TRUE(back);
+}
 
 struct VersionCase {
   std::string option;
