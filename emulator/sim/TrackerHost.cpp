@@ -42,6 +42,7 @@ struct TrackerHost::Slot {
   bool plugged = false;
   bool vanished = false;
   std::string slavePath;
+  int forgotten = 0;  // partial requests dropped after silence
 
   // Requests from other threads, read by the slot's thread.
   std::atomic<bool> wantPlugged{true};
@@ -180,6 +181,7 @@ TrackerStatus TrackerHost::StatusOf(const Slot& slot) const {
   s.entryPath = EntryPath(options_.dirs, slot.config);
   s.requests = slot.model.Requests().size();
   s.frames = slot.model.FramesReceived();
+  s.forgotten = slot.forgotten;
   s.finish = slot.model.Finish();
   return s;
 }
@@ -452,6 +454,7 @@ void TrackerHost::Run(Slot& slot) {
     if (partial && slot.port->IsOpen() && NowMs() - lastInput >= options_.resyncMs) {
       std::lock_guard lock(slot.m);
       slot.model.DropPartialInput();
+      ++slot.forgotten;
     }
   }
   if (slot.port->IsOpen()) {

@@ -40,6 +40,7 @@ struct TrackerStatus {
   std::string entryPath;  // the published link (present only while plugged)
   size_t requests = 0;    // records in the request log
   int frames = 0;         // boot-loader frames received
+  int forgotten = 0;      // partial requests dropped after resyncMs of silence
   FinishState finish = FinishState::None;
 };
 

@@ -42,6 +42,9 @@ TEST_P(BootLoaderStream, StillAnswersTheRequest) {
   ASSERT_TRUE(client->Send(GetParam().before));
   if (GetParam().pauseAfter) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    // What the silence made it forget is counted, so a test can tell a retry the tracker never
+    // saw from one it did.
+    EXPECT_GE(host_->Status(serial).forgotten, 1);
   }
   const Bytes write = WriteRequest(10, 10 * 4096, 9);
   ASSERT_TRUE(client->SendSplit(write, GetParam().piece));

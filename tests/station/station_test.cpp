@@ -44,8 +44,8 @@ int ErasedSectors(const StationRig& rig, const std::string& serial) {
   return static_cast<int>(sectors.size());
 }
 
-// Requests the tracker received again right after themselves: the job's retries. A loaded
-// machine can delay a reply past its time-out, and the job then sends the request again.
+// Requests the tracker received again right after themselves. A loaded machine can delay a
+// reply past its time-out, and the job then sends the request again.
 int RepeatedRequests(const StationRig& rig, const std::string& serial) {
   int repeated = 0;
   const auto requests = const_cast<StationRig&>(rig).Host().Requests(serial);
@@ -265,7 +265,15 @@ TEST(Station, FlashesFourAtOnceAndReportsEachJobFieldByField) {
     EXPECT_EQ(row[9], "0");
     EXPECT_EQ(row[10], kSuccessText);
     EXPECT_GT(std::stoi(row[11]), 0);
-    EXPECT_EQ(row[12], std::to_string(RepeatedRequests(rig, row[2])));
+    // Each request the tracker saw twice is a retry. More retries than that only when the
+    // tracker lost input: the station stalled between a request's parts (a loaded machine),
+    // and the tracker forgot what it had (and may have taken the rest for noise).
+    const int repeated = RepeatedRequests(rig, row[2]);
+    const int retries = std::stoi(row[12]);
+    EXPECT_GE(retries, repeated);
+    if (rig.Host().Status(row[2]).forgotten == 0) {
+      EXPECT_EQ(retries, repeated);
+    }
     const int erased = ErasedSectors(rig, row[2]);
     EXPECT_GT(erased, 0);
     EXPECT_EQ(row[13], std::to_string(erased));
