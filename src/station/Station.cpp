@@ -232,6 +232,12 @@ void TStation::OnRemoved(uint64_t id) {
   if (unit == nullptr) {
     return;
   }
+  if (options_.List) {
+    // The list tells what the first scan found. A tracker that scan sent into its boot loader
+    // leaves at once, and on a slow machine the scan its leaving brings can end before the
+    // list is printed: it stays listed, as waiting for its re-plug.
+    return;
+  }
   if (pending_.count(unit->Serial) != 0 && !result_) {
     Settle(*unit, true);
   }
