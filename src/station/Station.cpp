@@ -245,7 +245,7 @@ void TStation::OnRemoved(uint64_t id) {
   if (unit->Phase == TStationUnit::TPhase::Queued) {
     unit->Phase = TStationUnit::TPhase::Seen;
   }
-  if (result_ || options_.List) {
+  if (result_) {
     return;  // the session's own shutdown closes every device: nothing to tell
   }
   output_.Removed(*unit);

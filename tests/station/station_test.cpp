@@ -395,8 +395,7 @@ TEST(Station, ExitCodes) {
 // took, both measured by the job's own clock (its flash time), not by this test's.
 TEST(Station, TimeLeftIsWithinAFifthOfTheTruthAfterTheFirstQuarter) {
   StationRig rig(/*replug_ms=*/600000);
-  // Replies slowed well beyond what a loaded machine adds to a request, so that the job's pace
-  // is the tracker's and the same from start to end.
+  // Replies slowed so that the tracker, more than the machine, sets the job's pace.
   rig.Add("serial=7001,driver=ql,mode=boot,delay=50");
   const Finished run = rig.Run({"flash", "--json"});
   ASSERT_EQ(run.code, 0) << run.err;
