@@ -121,6 +121,7 @@ TrackerAction Tracker::HandleCommand(const std::string& command) {
   record.answered = !action.reply.empty();
   record.note = std::string(action.reply.begin(), action.reply.end());
   action.delayMs = f.delayMs;
+  action.paceMs = f.paceMs;
   requests_.push_back(std::move(record));
   return action;
 }
@@ -161,6 +162,7 @@ TrackerAction Tracker::HandleFrame(std::vector<uint8_t> frame) {
   TrackerAction action;
   action.reply = BuildReply(code, sectorEcho, addressEcho, payload);
   action.delayMs = f.delayMs;
+  action.paceMs = f.paceMs;
   record.result = code;
   if (f.dropAt.count(number) != 0) {
     action.reply.clear();

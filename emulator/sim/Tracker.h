@@ -33,6 +33,7 @@ struct RequestRecord {
 struct TrackerAction {
   std::vector<uint8_t> reply;  // sent unless empty
   int delayMs = 0;
+  int paceMs = 0;       // the host keeps the tracker's own clock; see TrackerFaults
   bool replug = false;  // after the reply: withdraw, come back in boot-loader mode
   bool vanish = false;  // after the reply: withdraw and stay away
 };

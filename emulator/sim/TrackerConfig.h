@@ -31,7 +31,8 @@ struct TrackerFaults {
   std::set<int> wrongAddressAt;      // reply echoes address + 512
   std::set<int> duplicateAt;         // reply sent twice, as to a request that came twice
   int delayMs = 0;                   // every reply is sent this late
-  int vanishAfter = 0;               // after answering this request the tracker is withdrawn
+  int paceMs = 0;       // at most one request answered in this time; a later one at once
+  int vanishAfter = 0;  // after answering this request the tracker is withdrawn
   StartReply start = StartReply::Started;
   VersionReply version = VersionReply::Full;
 };

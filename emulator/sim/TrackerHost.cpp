@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <thread>
 #include <utility>
 
@@ -52,6 +53,7 @@ struct TrackerHost::Slot {
 
   // Owned by the slot's thread.
   std::unique_ptr<TrackerPort> port;
+  int64_t paceDueMs = std::numeric_limits<int64_t>::min() / 2;  // when the last answer was due
   std::thread thread;
 
   void Wake() const {
@@ -353,6 +355,13 @@ void TrackerHost::WaitForClientToRead(Slot& slot) {
 }
 
 void TrackerHost::Perform(Slot& slot, const TrackerAction& action, bool& gone) {
+  if (action.paceMs > 0) {
+    // The tracker's own clock: a host that was late in asking has that lateness made up (up
+    // to one pace), so that the pace stays the tracker's and not the machine's.
+    const int64_t now = NowMs();
+    slot.paceDueMs = std::max(slot.paceDueMs + action.paceMs, now);
+    Sleep(slot, static_cast<int>(slot.paceDueMs - now));
+  }
   if (action.delayMs > 0) {
     Sleep(slot, action.delayMs);
   }

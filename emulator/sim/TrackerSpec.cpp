@@ -30,6 +30,8 @@ const char* const kTrackerSpecHelp =
     "  wrong-address=N        reply to request N echoes address+512\n"
     "  duplicate=N            reply to request N sent twice\n"
     "  delay=MS               every reply sent MS milliseconds late\n"
+    "  pace=MS                at most one request answered every MS milliseconds; one that\n"
+    "                         comes later than that is answered at once\n"
     "  vanish=N               after replying to request N the tracker disappears\n"
     "  start=ok|error|lower|garbage|silent   answer to START_BOOT_LOADER (default ok)\n"
     "  version=full|short|silent             answer to FL_READ_VERSION$ (default full)\n"
@@ -180,6 +182,9 @@ bool ApplyItem(const std::string& key, const std::string& value, bool hasValue, 
   }
   if (key == "delay") {
     return ReadInt(value, 0, 600000, f.delayMs);
+  }
+  if (key == "pace") {
+    return ReadInt(value, 0, 600000, f.paceMs);
   }
   if (key == "vanish") {
     return ReadInt(value, 1, 1000000000, f.vanishAfter);

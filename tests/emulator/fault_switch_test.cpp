@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <limits>
 
 #include "SimTestClient.h"
@@ -105,11 +106,25 @@ INSTANTIATE_TEST_SUITE_P(
                   ",wrong-address=3",
                   {Query(), Erase(11), Reply(Write(11), 14, 0, 512), Write(11)}},
         FaultCase{"delay", ",delay=30", {Query(), Erase(10), Write(10)}},
+        FaultCase{"pace", ",pace=30", {Query(), Erase(10), Write(10)}},
         FaultCase{"duplicate", ",duplicate=3", {Query(), Erase(11), Twice(Write(11)), Query()}},
         FaultCase{"several",
                   ",drop=1,drop=2,refuse=3:131",
                   {Reply(Query(), kNoReply), Reply(Erase(10), kNoReply), Erase(11, 131), Query()}}),
     [](const auto& p) { return std::string(p.param.name); });
+
+// A paced tracker answers back-to-back requests no faster than its pace, however quick the
+// client is; a machine can only make this slower.
+TEST_F(HostTest, APacedTrackerAnswersNoFasterThanItsPace) {
+  auto client = Connect(AddTracker("serial=7004,pace=60"));
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(client->Exchange(Request(4)).code(), 128);
+  }
+  // The first is answered at once, each later one a pace after the one before (on a clock of
+  // whole milliseconds, so each may come up to one early).
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(3 * (60 - 1)));
+}
 
 TEST_F(HostTest, ProtectedSectorKeepsItsContents) {
   updater::sim::TrackerConfig config = Config("serial=7002,cpu=0x26013F37,protect=10");
