@@ -68,6 +68,9 @@ TMainForm::TMainForm(const std::vector<std::string>& args, QWidget* parent)
   Splitter1->setSizes({kDeviceAreaHeight, kLogHeight});
   DevPanelLayout->setAlignment(Qt::AlignTop);
   PrepareLogView(*reLog);
+  placement_settle_.setSingleShot(true);
+  placement_settle_.setInterval(300);
+  connect(&placement_settle_, &QTimer::timeout, this, &TMainForm::PutPlacementRight);
 
   connect(btnFwLoad, &QPushButton::clicked, this, [this] { btnFwLoadClick(); });
   connect(btnFwOpen, &QPushButton::clicked, this, [this] { btnFwOpenClick(); });

@@ -20,6 +20,7 @@
 
 #include <QMainWindow>
 #include <QMargins>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -120,11 +121,16 @@ class TMainForm : public QMainWindow, private Ui::TMainForm {
     int top = -1;
     int width = -1;
     int height = -1;
-    bool pending = false;  // following the frame
-    QRect inner;           // the inner geometry last set for it; any other is someone else's
-    QMargins frame;        // the frame it was set for
+    bool pending = false;      // following the frame
+    QRect inner;               // the inner geometry last set for it; any other is someone else's
+    QMargins frame;            // the frame it was set for
+    std::vector<QRect> asked;  // every inner geometry set for it, this one included
+    int echoes_left = 3;       // late echoes of an earlier one still put right
   };
+  bool IsEchoOfPlacement(const QRect& inner) const;
+  void PutPlacementRight();
   TStoredPlacement stored_placement_;
+  QTimer placement_settle_;  // a moment of quiet after a late echo, then PutPlacementRight
 
   // Declared before the session: the session's last signals (its devices closed) reach them.
   std::map<uint64_t, std::unique_ptr<TFWLoaderDevGroup>> panels_;

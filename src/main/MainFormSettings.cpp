@@ -127,6 +127,7 @@ void TMainForm::ApplyStoredPlacement(const QMargins& frame) {
     setGeometry(inner);
   }
   stored_placement_.inner = geometry();  // within the window's own limits
+  stored_placement_.asked.push_back(stored_placement_.inner);
   stored_placement_.frame = frame;
   stored_placement_.pending = window != nullptr;
   if (stored_placement_.pending) {
@@ -164,11 +165,44 @@ QRect TMainForm::OuterGeometry() const {
   return inner;
 }
 
+// A window manager busy framing the window may answer an earlier request of ours after the
+// last one, and leave the window at the size (or place) asked for before the frame was
+// known. That is nobody's choice, so it is put right once the window has been quiet a moment,
+// a few times at most in case a manager insists.
+bool TMainForm::IsEchoOfPlacement(const QRect& inner) const {
+  const TStoredPlacement& p = stored_placement_;
+  if (inner == p.inner) {
+    return false;
+  }
+  const auto asked = [&p](auto same) { return std::any_of(p.asked.begin(), p.asked.end(), same); };
+  return asked([&](const QRect& r) { return r.size() == inner.size(); }) &&
+         asked([&](const QRect& r) { return r.topLeft() == inner.topLeft(); });
+}
+
+void TMainForm::PutPlacementRight() {
+  QWindow* window = windowHandle();
+  TStoredPlacement& p = stored_placement_;
+  if (!p.pending || window == nullptr || p.echoes_left <= 0) {
+    return;
+  }
+  if (IsEchoOfPlacement(geometry())) {
+    --p.echoes_left;
+    ApplyStoredPlacement(FrameOf(window).value_or(p.frame));
+  } else if (IsEchoOfPlacement(window->geometry())) {
+    // The echo reached the window but not the widget, which holds the placement already and
+    // would not ask for it again.
+    --p.echoes_left;
+    window->setGeometry(p.inner);
+  }
+}
+
 bool TMainForm::eventFilter(QObject* watched, QEvent* event) {
   if (stored_placement_.pending && watched == windowHandle() &&
       (event->type() == QEvent::Move || event->type() == QEvent::Resize ||
        event->type() == QEvent::Expose)) {
-    if (geometry() != stored_placement_.inner) {
+    if (IsEchoOfPlacement(geometry()) || IsEchoOfPlacement(windowHandle()->geometry())) {
+      placement_settle_.start();
+    } else if (geometry() != stored_placement_.inner) {
       stored_placement_.pending = false;  // moved or sized by someone else since
       watched->removeEventFilter(this);
     } else if (const auto frame = FrameOf(windowHandle());
