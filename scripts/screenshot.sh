@@ -26,7 +26,12 @@ if [[ ${1:-} == --inside ]]; then
   updater_pid=$!
 
   # The moment: the first two trackers flashed, the slow one well into its job.
-  count() { grep -c "$1" "$demo/tracker-sim.out" || true; }
+  # The simulator's output file may not exist yet on the first look.
+  count() {
+    local n
+    n=$(grep -c "$1" "$demo/tracker-sim.out" 2>/dev/null) || true
+    echo "${n:-0}"
+  }
   ready=0
   for ((tick = 0; tick < 1200; ++tick)); do
     if (($(count '^finished 100[12] success$') == 2 && $(count '^request 1003 ') >= 120)); then
