@@ -46,6 +46,29 @@ size_t CountLines(const std::vector<Line>& lines, int32_t serial, const std::reg
   }));
 }
 
+// What a failed job leaves to go by: its last log lines and the last requests its tracker got.
+std::string JobStory(const std::vector<Line>& lines, int32_t serial,
+                     const std::vector<sim::RequestRecord>& requests) {
+  std::string story;
+  std::vector<std::string> own;
+  for (const Line& line : lines) {
+    if (line.serial == serial) {
+      own.push_back(line.text);
+    }
+  }
+  for (size_t i = own.size() > 12 ? own.size() - 12 : 0; i < own.size(); ++i) {
+    story += "\n  log: " + own[i];
+  }
+  for (size_t i = requests.size() > 6 ? requests.size() - 6 : 0; i < requests.size(); ++i) {
+    const sim::RequestRecord& r = requests[i];
+    story += "\n  tracker got #" + std::to_string(r.frameNumber) + " code " +
+             std::to_string(r.code) + " sector " + std::to_string(r.sector) + " address " +
+             std::to_string(r.address) + (r.answered ? ", answered " : ", not answered ") +
+             std::to_string(r.result) + (r.note.empty() ? "" : ", " + r.note);
+  }
+  return story;
+}
+
 struct MapTracker {
   const char* map;
   uint32_t processor_id;
@@ -82,7 +105,8 @@ TEST(SessionFlash, EveryMapAndBothLibrariesGetTheImageAtTheirFirstWritableSector
   for (const auto& [number, f] : flashed) {
     SCOPED_TRACE(f.config.serial + (f.config.driver == DriverKind::Ftdi ? " ftdi, " : " maker, ") +
                  f.map);
-    EXPECT_EQ(rig.outcomes[number].ResultCode, kWriteSucceeded);
+    EXPECT_EQ(rig.outcomes[number].ResultCode, kWriteSucceeded)
+        << JobStory(rig.lines, number, trackers.Host->Requests(f.config.serial));
     const uint64_t id = rig.Device(number)->Id;
     ASSERT_FALSE(rig.progress[id].empty());
     EXPECT_EQ(rig.progress[id].back(), 100);

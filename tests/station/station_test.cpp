@@ -46,11 +46,16 @@ int ErasedSectors(const StationRig& rig, const std::string& serial) {
 
 // Requests the tracker received again right after themselves. A loaded machine can delay a
 // reply past its time-out, and the job then sends the request again.
-int RepeatedRequests(const StationRig& rig, const std::string& serial) {
+int RepeatedRequests(const StationRig& rig, const std::string& serial, std::string* which) {
   int repeated = 0;
   const auto requests = const_cast<StationRig&>(rig).Host().Requests(serial);
   for (size_t i = 1; i < requests.size(); ++i) {
-    repeated += requests[i].frameNumber != 0 && requests[i].raw == requests[i - 1].raw ? 1 : 0;
+    if (requests[i].frameNumber != 0 && requests[i].raw == requests[i - 1].raw) {
+      ++repeated;
+      *which += " #" + std::to_string(requests[i].frameNumber) + " code " +
+                std::to_string(requests[i].code) + " sector " + std::to_string(requests[i].sector) +
+                ";";
+    }
   }
   return repeated;
 }
@@ -270,11 +275,12 @@ TEST(Station, FlashesFourAtOnceAndReportsEachJobFieldByField) {
     // Each request the tracker saw twice is a retry. More retries than that only when the
     // tracker lost input: the station stalled between a request's parts (a loaded machine),
     // and the tracker forgot what it had (and may have taken the rest for noise).
-    const int repeated = RepeatedRequests(rig, row[2]);
+    std::string which;
+    const int repeated = RepeatedRequests(rig, row[2], &which);
     const int retries = std::stoi(row[12]);
-    EXPECT_GE(retries, repeated);
+    EXPECT_GE(retries, repeated) << "repeated:" << which;
     if (rig.Host().Status(row[2]).forgotten == 0) {
-      EXPECT_EQ(retries, repeated);
+      EXPECT_EQ(retries, repeated) << "repeated:" << which;
     }
     const int erased = ErasedSectors(rig, row[2]);
     EXPECT_GT(erased, 0);
