@@ -44,13 +44,19 @@ int ErasedSectors(const StationRig& rig, const std::string& serial) {
   return static_cast<int>(sectors.size());
 }
 
-// Requests the tracker received again right after themselves. A loaded machine can delay a
-// reply past its time-out, and the job then sends the request again.
+// The job's requests the tracker received again right after themselves. A loaded machine can
+// delay a reply past its time-out, and the job then sends the request again. Queries are the
+// scan's: a scan whose query went unanswered in time asks again in the next one, which is no
+// retry of the job's.
 int RepeatedRequests(const StationRig& rig, const std::string& serial, std::string* which) {
   int repeated = 0;
   const auto requests = const_cast<StationRig&>(rig).Host().Requests(serial);
   for (size_t i = 1; i < requests.size(); ++i) {
-    if (requests[i].frameNumber != 0 && requests[i].raw == requests[i - 1].raw) {
+    const uint16_t code = requests[i].code;
+    const bool query = code == updater::kBootQueryFirmware ||
+                       code == updater::kBootQueryBootVersion ||
+                       code == updater::kBootQueryProcessor;
+    if (requests[i].frameNumber != 0 && !query && requests[i].raw == requests[i - 1].raw) {
       ++repeated;
       *which += " #" + std::to_string(requests[i].frameNumber) + " code " +
                 std::to_string(requests[i].code) + " sector " + std::to_string(requests[i].sector) +
