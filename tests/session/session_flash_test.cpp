@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "TrackerDump.h"
 #include "session_rig.h"
 #include "tracker_images.h"
 
@@ -60,11 +61,7 @@ std::string JobStory(const std::vector<Line>& lines, int32_t serial,
     story += "\n  log: " + own[i];
   }
   for (size_t i = requests.size() > 6 ? requests.size() - 6 : 0; i < requests.size(); ++i) {
-    const sim::RequestRecord& r = requests[i];
-    story += "\n  tracker got #" + std::to_string(r.frameNumber) + " code " +
-             std::to_string(r.code) + " sector " + std::to_string(r.sector) + " address " +
-             std::to_string(r.address) + (r.answered ? ", answered " : ", not answered ") +
-             std::to_string(r.result) + (r.note.empty() ? "" : ", " + r.note);
+    story += "\n  tracker got " + sim::RequestSummary(requests[i]);
   }
   return story;
 }

@@ -15,6 +15,7 @@
 
 #include "BootFrame.h"
 #include "EmbeddedImage.h"
+#include "TrackerDump.h"
 #include "child_signal.h"
 #include "station_rig.h"
 
@@ -58,9 +59,7 @@ int RepeatedRequests(const StationRig& rig, const std::string& serial, std::stri
                        code == updater::kBootQueryProcessor;
     if (requests[i].frameNumber != 0 && !query && requests[i].raw == requests[i - 1].raw) {
       ++repeated;
-      *which += " #" + std::to_string(requests[i].frameNumber) + " code " +
-                std::to_string(requests[i].code) + " sector " + std::to_string(requests[i].sector) +
-                ";";
+      *which += "\n  " + updater::sim::RequestSummary(requests[i]);
     }
   }
   return repeated;
