@@ -1,4 +1,5 @@
-// The event log's view: one edit per line at the document's end, caret and scrolling after.
+// The event log's view: one edit for all the lines at the document's end, caret and scrolling
+// after.
 
 #include "LogView.h"
 
@@ -36,19 +37,24 @@ void PrepareLogView(QPlainTextEdit& view, int lines) {
   view.setMaximumBlockCount(lines);
 }
 
-void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line) {
-  // Nothing before the new line is read, selected or formatted again. Inside the edit block
+void AppendLogLines(QPlainTextEdit& view, const std::vector<TShownLine>& lines) {
+  if (lines.empty()) {
+    return;
+  }
+  // Nothing before the new lines is read, selected or formatted again. Inside the edit block
   // the cursor's moves do not lay out the old last line, and the document tells its layout
-  // about the new line once, at the block's end, when it also drops the oldest line if the
+  // about the new lines once, at the block's end, when it also drops the oldest lines if the
   // view is full.
   QTextDocument* document = view.document();
   QTextCursor cursor(document);
   cursor.beginEditBlock();
   cursor.movePosition(QTextCursor::End);
-  if (!document->isEmpty()) {
-    cursor.insertBlock();
+  for (const TShownLine& line : lines) {
+    if (!document->isEmpty()) {
+      cursor.insertBlock();
+    }
+    cursor.insertText(line.text, KindFormat(line.kind));
   }
-  cursor.insertText(line, KindFormat(kind));
   cursor.endEditBlock();
 
   // A caret at the end with no selection moved along with the insertion and is at the end
@@ -59,6 +65,10 @@ void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line) {
   } else {
     view.ensureCursorVisible();
   }
+}
+
+void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line) {
+  AppendLogLines(view, {TShownLine{kind, line}});
 }
 
 }  // namespace updater

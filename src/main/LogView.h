@@ -1,12 +1,13 @@
 #pragma once
-// The event log's view: appends one finished line in its kind's colour at the end of a
-// plain-text view and brings the caret and the new line into sight. The view shows the last
+// The event log's view: appends finished lines in their kinds' colours at the end of a
+// plain-text view and brings the caret and the last new line into sight. The view shows the last
 // kLogViewLines lines and drops older ones from its top; the daily file keeps every line. An
 // append costs the same however long the program has run.
 //
 // Threads: main thread (widgets). The view and its document stay the caller's.
 
 #include <QString>
+#include <vector>
 
 class QPlainTextEdit;
 
@@ -21,8 +22,15 @@ inline constexpr int kLogViewLines = 20000;
 // second time) and at most `lines` lines (0: no limit).
 void PrepareLogView(QPlainTextEdit& view, int lines = kLogViewLines);
 
-// Appends one finished line to the event log's view in its kind's colour (TLogKind; unknown
-// kinds are normal) and shows it: the caret goes to the end with no selection.
+struct TShownLine {
+  int kind;  // TLogKind; unknown kinds are normal
+  QString text;
+};
+
+// Appends finished lines to the event log's view, each in its kind's colour, and shows the last:
+// the caret goes to the end with no selection. The view lays out and paints once for them all.
+void AppendLogLines(QPlainTextEdit& view, const std::vector<TShownLine>& lines);
+// The same for one line.
 void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line);
 
 }  // namespace updater

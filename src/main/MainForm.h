@@ -31,7 +31,9 @@
 #include <vector>
 
 #include "DevPanelGroup.h"
+#include "LogView.h"
 #include "UpdaterSession.h"
+#include "ViewFrames.h"
 #include "ui_MainForm.h"
 
 class QWindow;
@@ -78,6 +80,9 @@ class TMainForm : public QMainWindow, private Ui::TMainForm {
   // The dialogs of this window; DefaultDialogs() unless a test sets its own (not owned).
   TDialogs& Dialogs() const { return *dialogs_; }
   void SetDialogs(TDialogs& dialogs) { dialogs_ = &dialogs; }
+  // Shows at once the log lines and progress steps gathered for the view's next frame, as the
+  // view would within a frame; for tests that read the view.
+  void ShowFrameNow() { frames_.ShowNow(); }
   // Called with the name of each start-up and shutdown step as it begins; for tests.
   std::function<void(std::string_view step)> OnStep;
 
@@ -102,6 +107,8 @@ class TMainForm : public QMainWindow, private Ui::TMainForm {
   void ShowImageVersion(const TFirmwareVersion& version);
   // The event log's view (MainFormLog.cpp).
   void ShowLogLine(int kind, const std::string& line);
+  // A frame of the jobs' streams: the lines and progress steps gathered since the last.
+  void ShowFrame();
   // The device panels (MainFormDevices.cpp).
   void AddPanel(const TDeviceShown& device);
   void ShowStatus(uint64_t id, const TDeviceStatus& status);
@@ -134,6 +141,9 @@ class TMainForm : public QMainWindow, private Ui::TMainForm {
 
   // Declared before the session: the session's last signals (its devices closed) reach them.
   std::map<uint64_t, std::unique_ptr<TFWLoaderDevGroup>> panels_;
+  std::vector<TShownLine> frame_lines_;     // log lines gathered for the next frame
+  std::map<uint64_t, int> frame_progress_;  // the latest step of each device since the last
+  TViewFrames frames_{[this] { ShowFrame(); }};
   TUpdaterSession session_;
   std::string FBDURL;  // the BDURL setting
   TDialogs* dialogs_;

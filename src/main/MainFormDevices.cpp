@@ -1,5 +1,6 @@
 // The device panels: one per device the session lists, stacked in the order listed, with the
-// status line, the write button and the progress bar the session's signals set.
+// status line, the write button and the progress bar the session's signals set; progress steps
+// are shown a frame at a time with the log's lines (MainFormLog.cpp).
 //
 // Main thread only.
 
@@ -16,6 +17,7 @@ TFWLoaderDevGroup* TMainForm::Panel(uint64_t id) const {
 }
 
 void TMainForm::AddPanel(const TDeviceShown& device) {
+  frames_.ShowNow();
   // The requested top is 80 times the number of devices listed with it.
   auto panel = std::make_unique<TFWLoaderDevGroup>(DevPanel, 80 * device.Position,
                                                    std::to_string(device.Serial),
@@ -28,6 +30,8 @@ void TMainForm::AddPanel(const TDeviceShown& device) {
 }
 
 void TMainForm::ShowStatus(uint64_t id, const TDeviceStatus& status) {
+  // The lines and steps that led to this status are shown with it, not a frame after.
+  frames_.ShowNow();
   if (TFWLoaderDevGroup* panel = Panel(id)) {
     ShowDevMessage(*panel, status.Message, status.MessageKind);
     panel->btnWrite->setEnabled(status.CanWrite);
@@ -35,13 +39,12 @@ void TMainForm::ShowStatus(uint64_t id, const TDeviceStatus& status) {
 }
 
 void TMainForm::ShowProgress(uint64_t id, int percent) {
-  // A step that arrives after its device went has no panel to go to.
-  if (TFWLoaderDevGroup* panel = Panel(id)) {
-    panel->pbWrite->setValue(percent);
-  }
+  frame_progress_[id] = percent;
+  frames_.Changed();
 }
 
 void TMainForm::RemovePanel(uint64_t id) {
+  frames_.ShowNow();
   panels_.erase(id);
   SetDevAreaHeight();
 }

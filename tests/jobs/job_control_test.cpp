@@ -111,7 +111,7 @@ TEST(JobControl, ALockedTrackerIsReportedAsLocked) {
     return window.Settled(1) &&
            window.Panel(7301)->lblMessage->text() == QString::fromUtf8("Прибор заблокирован");
   }));
-  const QString log = FormUi(window.Form()).reLog->toPlainText();
+  const QString log = window.LogLines().join(QLatin1Char('\n'));
   EXPECT_TRUE(
       log.contains(QString::fromUtf8("Прибор    7301\tУстановлена блокировка изменения "
                                      "настроек")));
@@ -161,14 +161,14 @@ TEST(JobControl, WhichClicksStartAJob) {
   ASSERT_TRUE(Eventually([&] { return window.Settled(2); }));
 
   // A device running its firmware: even an enabled button starts nothing and logs nothing.
-  const QString before = FormUi(form).reLog->toPlainText();
+  const QStringList before = window.LogLines();
   const auto frames = discovery_test::Received(*trackers.Host, "7501");
   QPushButton* firmware_button = window.Panel(7501)->btnWrite;
   EXPECT_FALSE(firmware_button->isEnabled());
   firmware_button->setEnabled(true);
   firmware_button->click();
   EXPECT_FALSE(form.Session().JobRunning(window.Device(7501)->Id));
-  EXPECT_EQ(FormUi(form).reLog->toPlainText(), before);
+  EXPECT_EQ(window.LogLines(), before);
 
   // A button that belongs to no listed device.
   form.Session().RequestWrite(0);

@@ -145,10 +145,12 @@ bool Window::Settled(size_t devices) const {
 }
 
 QStringList Window::LogLines() const {
+  form_->ShowFrameNow();
   return FormUi(*form_).reLog->toPlainText().split(QLatin1Char('\n'));
 }
 
 QColor Window::LastLineColour() const {
+  form_->ShowFrameNow();
   return FormUi(*form_)
       .reLog->document()
       ->lastBlock()

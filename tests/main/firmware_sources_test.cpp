@@ -77,6 +77,7 @@ class FirmwareSourcesTest : public test::TFormTest<TFileDialogs> {
 
   // The log lines added since the last call, without their device prefix where it is there.
   QStringList NewLines() {
+    form_->ShowFrameNow();
     const QStringList all = FormUi(*form_).reLog->toPlainText().split(QLatin1Char('\n'));
     QStringList lines;
     for (qsizetype i = seen_; i < all.size(); ++i) {

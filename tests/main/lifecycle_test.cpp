@@ -180,6 +180,7 @@ TEST(DispatcherTest, WorkerCallsRunOnTheMainThreadFromTheEventLoop) {
   ASSERT_TRUE(
       test::PumpUntil([&] { return rig.form->Session().Dispatcher().LiveWorkers() == 0; }, 5000));
   EXPECT_TRUE(ended_on_main);
+  rig.form->ShowFrameNow();
   EXPECT_TRUE(
       FormUi(*rig.form).reLog->toPlainText().startsWith(QStringLiteral("Прибор       5\tworking")));
 }

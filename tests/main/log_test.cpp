@@ -11,6 +11,7 @@
 
 #include "MainForm.h"
 #include "form_controls.h"
+#include "form_rig.h"
 
 using namespace updater;
 
@@ -25,7 +26,12 @@ class LogTest : public testing::Test {
     form_.Session().SetFolders(dir_.path().toStdString() + "/", folders);
   }
 
-  QStringList Lines() const { return FormUi(form_).reLog->toPlainText().split(QLatin1Char('\n')); }
+  // The view as it stands once its frame is out.
+  QPlainTextEdit& View() {
+    form_.ShowFrameNow();
+    return *FormUi(form_).reLog;
+  }
+  QStringList Lines() { return View().toPlainText().split(QLatin1Char('\n')); }
   QString LogsPath() const { return dir_.path() + QStringLiteral("/Logs"); }
   QString TodayFile() const {
     return LogsPath() + QLatin1Char('/') +
@@ -66,7 +72,7 @@ TEST_F(LogTest, EachKindColoursItsWholeLineAndLeavesNoSelection) {
   for (const auto& [kind, colour] : kinds) {
     form_.Session().Log().Add(kind, 42, "line\twith tab");
   }
-  QTextBlock block = FormUi(form_).reLog->document()->begin();
+  QTextBlock block = View().document()->begin();
   for (const auto& [kind, colour] : kinds) {
     ASSERT_TRUE(block.isValid());
     EXPECT_EQ(block.text(), QStringLiteral("Прибор      42\tline\twith tab"));
@@ -79,8 +85,8 @@ TEST_F(LogTest, EachKindColoursItsWholeLineAndLeavesNoSelection) {
     EXPECT_EQ(covered, block.length() - 1) << "kind " << kind;  // all but the line break
     block = block.next();
   }
-  EXPECT_FALSE(FormUi(form_).reLog->textCursor().hasSelection());
-  EXPECT_TRUE(FormUi(form_).reLog->textCursor().atEnd());
+  EXPECT_FALSE(View().textCursor().hasSelection());
+  EXPECT_TRUE(View().textCursor().atEnd());
 }
 
 TEST_F(LogTest, FileRecordIsStampedWindows1251WithCrLf) {
@@ -167,13 +173,27 @@ TEST_F(LogTest, UnwritableLogFolderIsToldOnceAndLosesOnlyTheFileLines) {
   EXPECT_EQ(Lines().size(), 6);
 }
 
+TEST_F(LogTest, LinesReachTheViewByThemselvesInOrder) {
+  // The first line of a quiet view is shown at once; those that follow it within a frame come
+  // with the next frame, unasked.
+  QPlainTextEdit& view = *FormUi(form_).reLog;
+  form_.Session().Log().Add(0, 1, "first");
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("Прибор       1\tfirst"));
+  for (int i = 0; i < 50; ++i) {
+    form_.Session().Log().AddFormatted(i % 3, 2, "line %d", i);
+  }
+  ASSERT_TRUE(test::PumpUntil([&] { return view.blockCount() == 51; }, 10000)) << view.blockCount();
+  EXPECT_EQ(view.document()->lastBlock().text(), QStringLiteral("Прибор       2\tline 49"));
+  EXPECT_EQ(view.document()->findBlockByNumber(26).text(),
+            QStringLiteral("Прибор       2\tline 25"));
+}
+
 TEST_F(LogTest, SinkForwardsToTheDeviceLine) {
   const TLogSink sink = form_.Session().Log().Sink();
   sink(2, 9, "50%");
   EXPECT_EQ(Lines(), QStringList{QStringLiteral("Прибор       9\t50%")});
-  EXPECT_EQ(
-      FormUi(form_).reLog->document()->begin().begin().fragment().charFormat().foreground().color(),
-      QColor(0, 128, 0));
+  EXPECT_EQ(View().document()->begin().begin().fragment().charFormat().foreground().color(),
+            QColor(0, 128, 0));
 }
 
 }  // namespace

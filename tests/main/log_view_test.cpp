@@ -1,16 +1,20 @@
 // The event log's view on its own: wherever the caret was, an appended line leaves it at the
 // end with no selection and scrolls the new line into sight; a full view drops its oldest lines
-// and only those.
+// and only those, also for lines appended together. The frames that pace the view: a lone change
+// is shown at once, a burst together a frame later, and nothing is shown twice or lost.
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QScrollBar>
 #include <QTextBlock>
 #include <QTextCursor>
 
 #include "LogView.h"
+#include "ViewFrames.h"
+#include "form_rig.h"
 
 using namespace updater;
 
@@ -74,6 +78,76 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
     EXPECT_GT(view.verticalScrollBar()->maximum(), 0) << c.name;
     EXPECT_GE(view.verticalScrollBar()->value(), view.verticalScrollBar()->maximum() - 1) << c.name;
   }
+}
+
+TEST(LogViewTest, LinesAppendedTogetherKeepTheirOrderAndColoursAndOnlyTheNewestStay) {
+  QPlainTextEdit view;
+  PrepareLogView(view, 3);
+  AppendLogLine(view, 0, QStringLiteral("before"));
+  AppendLogLines(view, {});
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("before"));
+
+  const std::vector<TShownLine> burst = {{0, QStringLiteral("a")},
+                                         {1, QStringLiteral("b")},
+                                         {2, QStringLiteral("c")},
+                                         {7, QStringLiteral("d")}};
+  AppendLogLines(view, burst);
+  EXPECT_EQ(view.toPlainText(), QStringLiteral("b\nc\nd"));
+  const QColor colours[] = {QColor(255, 0, 0), QColor(0, 128, 0), QColor(0, 0, 0)};
+  QTextBlock block = view.document()->firstBlock();
+  for (const QColor& colour : colours) {
+    ASSERT_TRUE(block.isValid());
+    EXPECT_EQ(block.begin().fragment().charFormat().foreground().color(), colour)
+        << block.text().toStdString();
+    block = block.next();
+  }
+  EXPECT_TRUE(view.textCursor().atEnd());
+  EXPECT_FALSE(view.textCursor().hasSelection());
+}
+
+TEST(ViewFramesTest, ALoneChangeIsShownAtOnceABurstTogetherAFrameLater) {
+  // A frame far longer than the test: what is held back is held until asked for.
+  {
+    int shown = 0;
+    TViewFrames frames([&shown] { ++shown; }, 600000);
+    frames.ShowNow();
+    EXPECT_EQ(shown, 0) << "nothing gathered, nothing shown";
+    frames.Changed();
+    EXPECT_EQ(shown, 1) << "the first change is shown at once";
+    frames.Changed();
+    frames.Changed();
+    EXPECT_EQ(shown, 1) << "changes within the frame wait for its end";
+    EXPECT_TRUE(frames.Pending());
+    frames.ShowNow();
+    EXPECT_EQ(shown, 2);
+    EXPECT_FALSE(frames.Pending());
+    frames.ShowNow();
+    EXPECT_EQ(shown, 2);
+  }
+
+  // A short frame: the burst comes out by itself, once, no sooner than the frame allows.
+  constexpr int kFrameMs = 50;
+  int shown = 0;
+  QElapsedTimer since_first;
+  qint64 second_at = -1;
+  TViewFrames frames(
+      [&] {
+        if (++shown == 1) {
+          since_first.start();
+        } else if (second_at < 0) {
+          second_at = since_first.elapsed();
+        }
+      },
+      kFrameMs);
+  frames.Changed();
+  frames.Changed();
+  frames.Changed();
+  ASSERT_TRUE(test::PumpUntil([&] { return shown >= 2; }, 10000));
+  // Qt lets a coarse timer fire up to 5 % early.
+  EXPECT_GE(second_at, kFrameMs * 95 / 100);
+  EXPECT_FALSE(frames.Pending());
+  test::Pump(3 * kFrameMs);
+  EXPECT_EQ(shown, 2) << "a frame with nothing new is not shown";
 }
 
 }  // namespace

@@ -299,6 +299,7 @@ TEST_F(SettingsTest, ASettingsFolderThatCannotBeMadeIsToldAndTheRunGoesOn) {
   SetSettingsFolder(folder.toStdString());
 
   TMainForm& form = Start();
+  form.ShowFrameNow();
   EXPECT_EQ(FormUi(form).reLog->toPlainText().split(QLatin1Char('\n')).first(),
             QStringLiteral("Прибор -------\tНастройки не будут сохранены: не удалось создать "
                            "папку %1/ (имя %2 занято файлом)")

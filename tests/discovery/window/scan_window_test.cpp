@@ -86,6 +86,7 @@ TEST(ScanWindow, TwoTrackersAtStartGetPanelsAt80And160AndADeviceAreaOf192) {
   ASSERT_TRUE(Eventually([&] { return window.Panel(1).gbDevice->y() == 99; }));
   EXPECT_EQ(window.Panel(0).gbDevice->y(), 3);
   EXPECT_TRUE(window.Panel(0).btnWrite->isEnabled());
+  window.form.ShowFrameNow();
   const QString log = FormUi(window.form).reLog->toPlainText();
   EXPECT_TRUE(
       log.contains(QString::fromUtf8("Прибор    5102\tПрибор подключен\n"
@@ -113,6 +114,7 @@ TEST(ScanWindow, TheWholeRoadOfOneTrackerThroughHotPlug) {
   ASSERT_TRUE(trackers.Host->WaitUnplugged("5201", std::chrono::seconds(10)));
   ASSERT_TRUE(Eventually([&] { return window.Count() == 0 && window.Idle(); }));
   EXPECT_EQ(FormUi(form).DevPanel->minimumHeight(), 90);
+  form.ShowFrameNow();
   EXPECT_TRUE(FormUi(form).reLog->toPlainText().contains(QString::fromUtf8("Прибор отключен")));
 
   // The user plugs it in again.
