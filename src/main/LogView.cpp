@@ -67,8 +67,4 @@ void AppendLogLines(QPlainTextEdit& view, const std::vector<TShownLine>& lines) 
   }
 }
 
-void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line) {
-  AppendLogLines(view, {TShownLine{kind, line}});
-}
-
 }  // namespace updater

@@ -30,7 +30,5 @@ struct TShownLine {
 // Appends finished lines to the event log's view, each in its kind's colour, and shows the last:
 // the caret goes to the end with no selection. The view lays out and paints once for them all.
 void AppendLogLines(QPlainTextEdit& view, const std::vector<TShownLine>& lines);
-// The same for one line.
-void AppendLogLine(QPlainTextEdit& view, int kind, const QString& line);
 
 }  // namespace updater

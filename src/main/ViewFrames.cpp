@@ -9,8 +9,8 @@ namespace updater {
 TViewFrames::TViewFrames(std::function<void()> show, int frame_ms)
     : show_(std::move(show)), frame_ms_(frame_ms) {
   timer_.setSingleShot(true);
-  // A coarse timer may fire up to 5 % late, which costs nothing here and lets the system
-  // gather wake-ups.
+  // A coarse timer may fire up to 5 % early or late, which costs nothing here and lets the
+  // system gather wake-ups.
   timer_.setTimerType(Qt::CoarseTimer);
   QObject::connect(&timer_, &QTimer::timeout, [this] { Show(); });
 }

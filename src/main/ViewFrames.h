@@ -29,7 +29,7 @@ class TViewFrames {
   // next frame.
   void Changed();
   // Shows what was gathered now, if anything: before a change that must come after it (a
-  // panel's status, its removal) and before the window goes.
+  // panel's status, its removal).
   void ShowNow();
   // Gathered and not yet shown.
   bool Pending() const { return pending_; }

@@ -44,7 +44,7 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
     view.resize(400, 150);
     view.show();
     for (int i = 0; i < kLines; ++i) {
-      AppendLogLine(view, i % 3, QStringLiteral("line %1").arg(i));
+      AppendLogLines(view, {{i % 3, QStringLiteral("line %1").arg(i)}});
     }
     QCoreApplication::processEvents();
     if (c.anchor >= 0) {
@@ -56,7 +56,7 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
       QCoreApplication::processEvents();
     }
 
-    AppendLogLine(view, 1, QStringLiteral("the new line"));
+    AppendLogLines(view, {{1, QStringLiteral("the new line")}});
     QCoreApplication::processEvents();
 
     const QTextCursor caret = view.textCursor();
@@ -83,7 +83,7 @@ TEST(LogViewTest, AppendLeavesTheCaretAtTheEndWithTheNewLineInSight) {
 TEST(LogViewTest, LinesAppendedTogetherKeepTheirOrderAndColoursAndOnlyTheNewestStay) {
   QPlainTextEdit view;
   PrepareLogView(view, 3);
-  AppendLogLine(view, 0, QStringLiteral("before"));
+  AppendLogLines(view, {{0, QStringLiteral("before")}});
   AppendLogLines(view, {});
   EXPECT_EQ(view.toPlainText(), QStringLiteral("before"));
 
