@@ -150,9 +150,14 @@ std::optional<QMargins> TMainForm::FrameOf(const QWindow* window) {
 
 // What a shutdown now would save: the inner geometry grown by the frame. The window system's
 // report of the frame lags and may already be that of a closed window, which has none; then
-// the frame the window last learnt, or the last sane one seen, stands.
+// the frame the window last learnt, or the last sane one seen, stands. A late echo of an
+// earlier request, not yet put right, is nobody's choice: the placement asked for last stands,
+// or a shutdown in that moment would save a window moved or sized by its own frame.
 QRect TMainForm::OuterGeometry() const {
   const QRect inner = geometry();
+  if (stored_placement_.pending && IsEchoOfPlacement(inner)) {
+    return stored_placement_.inner.marginsAdded(stored_placement_.frame);
+  }
   const QRect outer = frameGeometry();
   const QMargins learnt(inner.left() - outer.left(), inner.top() - outer.top(),
                         outer.right() - inner.right(), outer.bottom() - inner.bottom());
