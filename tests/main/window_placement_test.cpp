@@ -224,6 +224,9 @@ QString Text(const QRect& r) {
 class WindowPlacementTest : public testing::Test {
  protected:
   void SetUp() override {
+    if (const QString missing = MissingTool(); !missing.isEmpty()) {
+      GTEST_SKIP() << missing.toStdString() << " is not installed (scripts/deps.sh installs it)";
+    }
     ASSERT_TRUE(app_dir_.isValid());
     ASSERT_TRUE(runtime_dir_.isValid());
     exe_ = app_dir_.path() + QStringLiteral("/veltorium-updater");
@@ -317,27 +320,26 @@ class WindowPlacementTest : public testing::Test {
     file.write("[COMMON]\nMainForm=" + Text(outer).toUtf8() + "\n");
   }
 
+  // The placement each test saves before the first start.
+  static constexpr QRect kGiven{100, 100, 700, 500};
+
   QTemporaryDir app_dir_;
   QTemporaryDir runtime_dir_;
   QString exe_;
 };
 
 TEST_F(WindowPlacementTest, SavedPlacementComesBackUnchangedWithAndWithoutAWindowManager) {
-  if (const QString missing = MissingTool(); !missing.isEmpty()) {
-    GTEST_SKIP() << missing.toStdString() << " is not installed (scripts/deps.sh installs it)";
-  }
-  const QRect given(100, 100, 700, 500);
   for (const bool with_window_manager : {true, false}) {
     SCOPED_TRACE(with_window_manager ? "openbox" : "no window manager");
     const std::unique_ptr<TXServer> server = StartServer(with_window_manager);
     ASSERT_TRUE(server);
     TXServer& x = *server;
-    WritePlacement(given);
-    RunOnce(x, given);
+    WritePlacement(kGiven);
+    RunOnce(x, kGiven);
     const QString first = SavedPlacement();
-    EXPECT_TRUE(first.startsWith(Text(given) + ',')) << first.toStdString();
+    EXPECT_TRUE(first.startsWith(Text(kGiven) + ',')) << first.toStdString();
 
-    RunOnce(x, given);
+    RunOnce(x, kGiven);
     EXPECT_EQ(SavedPlacement(), first);
   }
 }
@@ -347,21 +349,17 @@ TEST_F(WindowPlacementTest, SavedPlacementComesBackUnchangedWithAndWithoutAWindo
 // The program puts such an echo right; a size nobody asked for is somebody's choice and stays,
 // and is what the next start brings back.
 TEST_F(WindowPlacementTest, AnEchoOfAnEarlierRequestIsPutRightAndAChosenSizeStays) {
-  if (const QString missing = MissingTool(); !missing.isEmpty()) {
-    GTEST_SKIP() << missing.toStdString() << " is not installed (scripts/deps.sh installs it)";
-  }
   const std::unique_ptr<TXServer> server = StartServer(true);
   ASSERT_TRUE(server);
   TXServer& x = *server;
-  const QRect given(100, 100, 700, 500);
-  WritePlacement(given);
+  WritePlacement(kGiven);
   std::optional<QRect> chosen;
-  RunOnce(x, given, [&](qint64 pid) {
+  RunOnce(x, kGiven, [&](qint64 pid) {
     const QString id = x.WindowOf(pid);
     ASSERT_FALSE(id.isEmpty());
     // Before the frame was known, the program asked for the outer size as the inner one.
-    ASSERT_TRUE(x.Resize(id, given.size()));
-    EXPECT_TRUE(PumpUntil([&] { return x.OuterGeometry(pid) == given; }, kWaitMs))
+    ASSERT_TRUE(x.Resize(id, kGiven.size()));
+    EXPECT_TRUE(PumpUntil([&] { return x.OuterGeometry(pid) == kGiven; }, kWaitMs))
         << "the echo was left standing";
 
     ASSERT_TRUE(x.Resize(id, QSize(650, 450)));
@@ -378,20 +376,16 @@ TEST_F(WindowPlacementTest, AnEchoOfAnEarlierRequestIsPutRightAndAChosenSizeStay
 // Closed before the echo is put right, the window saves the placement it asked for last, not
 // the echo (which the next start would bring back a frame too big).
 TEST_F(WindowPlacementTest, AShutdownDuringAnEchoSavesThePlacementAskedFor) {
-  if (const QString missing = MissingTool(); !missing.isEmpty()) {
-    GTEST_SKIP() << missing.toStdString() << " is not installed (scripts/deps.sh installs it)";
-  }
   const std::unique_ptr<TXServer> server = StartServer(true);
   ASSERT_TRUE(server);
   TXServer& x = *server;
-  const QRect given(100, 100, 700, 500);
-  WritePlacement(given);
-  RunOnce(x, given, [&](qint64 pid) {
+  WritePlacement(kGiven);
+  RunOnce(x, kGiven, [&](qint64 pid) {
     const QString id = x.WindowOf(pid);
     ASSERT_FALSE(id.isEmpty());
-    ASSERT_TRUE(x.Resize(id, given.size()));  // closed at once, well before the quiet moment
+    ASSERT_TRUE(x.Resize(id, kGiven.size()));  // closed at once, well before the quiet moment
   });
-  EXPECT_TRUE(SavedPlacement().startsWith(Text(given) + ',')) << SavedPlacement().toStdString();
+  EXPECT_TRUE(SavedPlacement().startsWith(Text(kGiven) + ',')) << SavedPlacement().toStdString();
 }
 
 // The leak reports a sanitized program may end with: only the program's own allocations fail
